@@ -1,0 +1,61 @@
+// The program entry: sets up the runtime on a thread with a large stack, runs the start-up
+// sequence and hands over to the console.
+#include <pthread.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/boot.hpp"
+#include "core/collector.hpp"
+#include "core/cycles.hpp"
+#include "core/runtime.hpp"
+
+namespace {
+
+constexpr size_t MACHINE_STACK = size_t(512) << 20;
+
+struct Args {
+    int argc;
+    char** argv;
+    int status;
+};
+
+void* run(void* p) {
+    auto* a = static_cast<Args*>(p);
+    using namespace kov;
+    runtime::install_fault_handlers();
+    runtime::set_stack_limit_from_here(MACHINE_STACK - (size_t(16) << 20));
+    cycles::init();
+    collector::init();
+    boot::init_runtime();
+    boot::booting = false;
+    collector::state.enabled = true;
+    for (int i = 1; i < a->argc; i++) {
+        if (std::strcmp(a->argv[i], "--version") == 0) {
+            std::printf("Kov 0.1.0\n");
+            a->status = 0;
+            return nullptr;
+        }
+    }
+    std::printf("--== Kov 0.1.0 ==--\n");
+    std::printf("The runtime core is up; the evaluator and the console are not built yet.\n");
+    a->status = 0;
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Args args{argc, argv, 0};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, MACHINE_STACK);
+    pthread_t thread;
+    if (pthread_create(&thread, &attr, run, &args) != 0) {
+        run(&args);
+    } else {
+        pthread_join(thread, nullptr);
+    }
+    std::fflush(nullptr);
+    kov::runtime::exit_process(args.status);
+}

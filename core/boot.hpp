@@ -1,0 +1,28 @@
+// Runtime start-up: brings the runtime from nothing to the point where values can be made,
+// interned, bound and stored, in a fixed order of steps.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/value.hpp"
+
+namespace kov::boot {
+
+extern bool booting;        // set at the first step; cleared by the entry routine
+extern Handle root_block;   // the root block's node (a root of the collector)
+constexpr uint32_t ROOT_BLOCK_CELLS = 8749;
+
+// The start-up sequence. Leaves the collector off and the boot phase flag set.
+void init_runtime();
+// Names of the steps that ran, in order (for diagnostics and tests).
+const std::vector<std::string>& steps_run();
+
+// Appends a copy of a value to the root block (keeps it alive for the whole run).
+Cell* keep(const Cell* value);
+
+// For tests: discards every value and starts the runtime afresh.
+void restart_for_tests();
+
+}  // namespace kov::boot

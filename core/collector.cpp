@@ -1,0 +1,366 @@
+// The garbage collector: marks every buffer reachable from the roots with an explicit work list,
+// then compacts the series frames in address order (sliding live runs down, or into the free
+// tail of the frame below), frees unmarked big series, returns dead nodes to their frames and
+// releases empty node frames.
+#include "core/collector.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "core/boot.hpp"
+#include "core/memory.hpp"
+#include "core/slots.hpp"
+#include "core/stack.hpp"
+
+namespace kov::collector {
+
+State state;
+
+namespace {
+
+Root* roots = nullptr;
+RootNode* root_nodes = nullptr;
+std::vector<RootMarker> markers;
+std::vector<Handle> work;          // block nodes whose cells are still to be marked
+std::vector<Handle> pending_free;  // nodes of dead buffers
+constexpr size_t PENDING_CAPACITY = 20000;
+
+inline SeriesBuffer* buf(Handle node) { return memory::buffer_of(node); }
+
+void flush_free_nodes() {
+    if (pending_free.empty()) return;
+    std::sort(pending_free.begin(), pending_free.end());
+    std::vector<NodeFrame*> frames;
+    for (Handle h = memory::rec.first_node_frame; h; h = memory::at<NodeFrame>(h)->next)
+        frames.push_back(memory::at<NodeFrame>(h));
+    std::sort(frames.begin(), frames.end());
+    size_t fi = 0;
+    for (Handle node : pending_free) {
+        while (fi < frames.size()) {
+            NodeFrame* f = frames[fi];
+            Handle first = memory::handle_of(f->nodes());
+            if (node >= first + f->capacity) { fi++; continue; }
+            if (node >= first) memory::free_node(f, node);
+            break;
+        }
+    }
+    pending_free.clear();
+}
+
+void queue_free_node(Handle node) {
+    if (pending_free.size() >= PENDING_CAPACITY) flush_free_nodes();
+    pending_free.push_back(node);
+}
+
+void drain() {
+    while (!work.empty()) {
+        Handle node = work.back();
+        work.pop_back();
+        SeriesBuffer* b = buf(node);
+        mark_cells(b->head_cell(), b->tail_cell());
+    }
+}
+
+}  // namespace
+
+void (*mark_hashtable)(Handle* table_ref) = nullptr;
+uint32_t self_symbol = 0;
+
+void init() {
+    const char* s = std::getenv("KOV_GC_STRESS");
+    state.stress = s && s[0] == '1';
+}
+
+void init_counters() {
+    state.cycles = 0;
+    state.node_cycles = 0;
+    state.evacuation_setting = 5;
+}
+
+bool active_q() { return state.busy; }
+
+void add_root_marker(RootMarker m) { markers.push_back(m); }
+
+void remove_root_marker(RootMarker m) {
+    auto it = std::find(markers.begin(), markers.end(), m);
+    if (it != markers.end()) *it = nullptr;
+}
+
+// ---- roots held by C++ code ----
+
+Root::Root() : cell{T_NONE, 0, 0, 0}, prev(roots) { roots = this; }
+Root::Root(const Cell& c) : cell(c), prev(roots) { roots = this; }
+Root::~Root() { roots = prev; }
+
+RootNode::RootNode(Handle n, uint32_t k) : node(n), kind(k), prev(root_nodes) { root_nodes = this; }
+RootNode::~RootNode() { root_nodes = prev; }
+
+// ---- marking ----
+
+bool mark_node(Handle* ref) {
+    if (!*ref) return false;
+    SeriesBuffer* b = buf(*ref);
+    if (b->flags & SER_MARK) return false;
+    b->flags |= SER_MARK;
+    return true;
+}
+
+bool mark_block_node(Handle* ref) {
+    if (!mark_node(ref)) return false;
+    work.push_back(*ref);
+    return true;
+}
+
+void mark_series_value(Cell* c) { mark_block_node(&c->data2); }
+
+void mark_context(Handle* ref) {
+    if (!mark_node(ref)) return;
+    SeriesBuffer* b = buf(*ref);
+    Cell* ctx = b->head_cell();
+    if (mark_hashtable) mark_hashtable(&ctx->data1); else mark_block_node(&ctx->data1);
+    if (!(ctx->header & CTX_ON_STACK)) mark_block_node(&ctx->data2);
+    if (b->used() >= 32) mark_cells(ctx + 1, ctx + 2);
+}
+
+void mark_cells(Cell* first, Cell* last) {
+    for (Cell* c = first; c < last; c++) {
+        switch (c->type()) {
+        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
+            mark_block_node(&c->data2);
+            break;
+        case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF:
+            mark_node(&c->data2);
+            if (c->data3) mark_node(&c->data3);
+            break;
+        case T_SYMBOL:
+            mark_node(&c->data3);
+            if (c->data2) mark_node(&c->data2);
+            break;
+        case T_CONTEXT:
+            if (mark_hashtable) mark_hashtable(&c->data1); else mark_block_node(&c->data1);
+            if (!(c->header & CTX_ON_STACK)) mark_block_node(&c->data2);
+            break;
+        case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
+            if (c->data1) {
+                if (self_symbol && c->data2 == self_symbol) mark_block_node(&c->data1);
+                else mark_context(&c->data1);
+            }
+            break;
+        case T_NATIVE: case T_ACTION:
+            mark_block_node(&c->data2);
+            mark_block_node(&c->data3);
+            break;
+        case T_OP: {
+            mark_block_node(&c->data2);
+            mark_block_node(&c->data3);
+            uint32_t sub = (c->header >> 16) & 0xFF;
+            if ((sub == T_FUNCTION || sub == T_ROUTINE) && c->data1) mark_context(&c->data1);
+            break;
+        }
+        case T_FUNCTION: case T_ROUTINE:
+            mark_context(&c->data1);
+            mark_block_node(&c->data2);
+            mark_block_node(&c->data3);
+            break;
+        case T_BITSET: case T_VECTOR: case T_BINARY:
+            mark_node(&c->data2);
+            break;
+        case T_OBJECT: case T_PORT:
+            mark_context(&c->data1);
+            if (c->data3) mark_node(&c->data3);
+            break;
+        case T_ERROR:
+            // Until errors are objects, data1 holds the block of their fields.
+            mark_block_node(&c->data1);
+            if (c->data3) mark_node(&c->data3);
+            break;
+        case T_HASH: case T_MAP:
+            mark_block_node(&c->data2);
+            if (c->data3) {
+                if (mark_hashtable) mark_hashtable(&c->data3); else mark_node(&c->data3);
+            }
+            break;
+        case T_HANDLE:
+            if (handle_marker && int32_t(c->data3) >= 0) handle_marker(c);
+            break;
+        case T_IMAGE:
+            if (c->data2) {
+                mark_node(&c->data2);
+                if (image_marker) image_marker(c);
+            }
+            break;
+        case T_EVENT:
+            if ((c->header & EVENT_FLAG) && c->data2) mark_block_node(&c->data2);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void (*handle_marker)(Cell* handle) = nullptr;
+void (*image_marker)(Cell* image) = nullptr;
+
+void clear_mark(Handle node) {
+    if (node) buf(node)->flags &= ~SER_MARK;
+}
+
+static void mark_call_frames() {
+    for (CallFrame* f = stack::frame_begin; f < stack::frame_top; f++) {
+        if (f->name_ctx) {
+            if (self_symbol && f->symbol == self_symbol) mark_block_node(&f->name_ctx);
+            else mark_context(&f->name_ctx);
+        }
+        if (f->func_ctx) {
+            mark_context(&f->func_ctx);
+            Cell* ctx = buf(f->func_ctx)->head_cell();
+            if (!(ctx->header & CTX_ON_STACK) && f->saved_values) mark_block_node(&f->saved_values);
+        }
+    }
+}
+
+static void mark_roots() {
+    if (boot::root_block) mark_block_node(&boot::root_block);
+    drain();
+    if (stack::arg_stack_node) mark_node(&stack::arg_stack_node);
+    if (stack::frame_stack_node) mark_node(&stack::frame_stack_node);
+    if (stack::begin) mark_cells(stack::begin, stack::top);
+    drain();
+    if (stack::frame_begin) mark_call_frames();
+    drain();
+    if (slots::table_node) mark_block_node(&slots::table_node);
+    for (Root* r = roots; r; r = r->prev) mark_cells(&r->cell, &r->cell + 1);
+    for (RootNode* r = root_nodes; r; r = r->prev) {
+        if (r->kind == 1) mark_block_node(&r->node); else mark_node(&r->node);
+    }
+    drain();
+    for (RootMarker m : markers) {
+        if (m) m();
+        drain();
+    }
+}
+
+// ---- compaction ----
+
+namespace {
+
+inline uint8_t* bump_ptr(SeriesFrame* f) { return static_cast<uint8_t*>(memory::at(f->bump)); }
+inline uint8_t* end_ptr(SeriesFrame* f) { return static_cast<uint8_t*>(memory::at(f->end)); }
+inline SeriesBuffer* at_ptr(uint8_t* p) { return reinterpret_cast<SeriesBuffer*>(p); }
+inline uint32_t fp(uint8_t* p) { return at_ptr(p)->footprint(); }
+
+// Moves the run [from, to) to dest and re-points the nodes of its buffers.
+void move_run(uint8_t* from, uint8_t* to, uint8_t* dest) {
+    size_t len = size_t(to - from);
+    std::memmove(dest, from, len);
+    for (uint8_t* p = dest; p < dest + len; p += fp(p)) {
+        SeriesBuffer* b = at_ptr(p);
+        b->flags &= ~SER_MARK;
+        memory::node_slot(b->node) = memory::handle_of(b);
+    }
+}
+
+void compact_frame(SeriesFrame* f, SeriesFrame* prev) {
+    uint8_t* p = f->area();
+    uint8_t* end = bump_ptr(f);
+    uint8_t* gap = nullptr;
+    bool to_prev = prev && uint64_t(end_ptr(prev) - bump_ptr(prev)) > FRAME_MIN_ROOM;
+    while (p < end) {
+        SeriesBuffer* b = at_ptr(p);
+        if (!(b->flags & SER_MARK)) {
+            if (b->node) queue_free_node(b->node);
+            if (!gap) gap = p;
+            p += fp(p);
+            continue;
+        }
+        uint8_t* q = p;
+        while (q < end && (at_ptr(q)->flags & SER_MARK)) q += fp(q);
+        if (to_prev) {
+            uint8_t* dest = bump_ptr(prev);
+            size_t room = size_t(end_ptr(prev) - dest);
+            uint8_t* r = p;
+            while (r < q && size_t(r + fp(r) - p) <= room) r += fp(r);
+            if (r > p) {
+                move_run(p, r, dest);
+                prev->bump = memory::handle_of(dest + (r - p));
+                if (uint64_t(end_ptr(prev) - bump_ptr(prev)) <= FRAME_MIN_ROOM) to_prev = false;
+                if (!gap) gap = p;
+                p = r;
+                continue;
+            }
+        }
+        if (gap) {
+            move_run(p, q, gap);
+            gap += (q - p);
+        } else {
+            for (uint8_t* s = p; s < q; s += fp(s)) at_ptr(s)->flags &= ~SER_MARK;
+            to_prev = false;
+        }
+        p = q;
+    }
+    if (gap) f->bump = memory::handle_of(gap);
+}
+
+void sweep_big_series() {
+    Handle h = memory::rec.big_series_list;
+    while (h) {
+        auto* big = memory::at<BigSeries>(h);
+        Handle next = big->next;
+        SeriesBuffer* b = big->buffer();
+        if (b->flags & SER_MARK) {
+            b->flags &= ~SER_MARK;
+        } else {
+            if (b->node) queue_free_node(b->node);
+            memory::free_big_series(b);
+        }
+        h = next;
+    }
+}
+
+void clear_fixed_marks() {
+    for (Handle h = memory::rec.fixed_series_list; h; h = *memory::at<uint32_t>(h)) {
+        auto* b = reinterpret_cast<SeriesBuffer*>(memory::at<uint32_t>(h) + 1);
+        b->flags &= ~SER_MARK;
+    }
+}
+
+}  // namespace
+
+void collect() {
+    if (state.busy) return;
+    state.busy = true;
+    __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    try {
+        mark_roots();
+        if (sweep_resources) sweep_resources();
+        if (prune_ownership) prune_ownership();
+        SeriesFrame* prev = nullptr;
+        for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) {
+            SeriesFrame* f = memory::at<SeriesFrame>(h);
+            compact_frame(f, prev);
+            prev = f;
+        }
+        sweep_big_series();
+        flush_free_nodes();
+        memory::update_node_frames();
+        clear_fixed_marks();
+    } catch (...) {
+        state.busy = false;
+        throw;
+    }
+    state.cycles++;
+    __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    state.busy = false;
+}
+
+bool collect_if_enabled() {
+    if (!state.enabled || state.busy) return false;
+    collect();
+    return true;
+}
+
+void (*sweep_resources)() = nullptr;
+void (*prune_ownership)() = nullptr;
+
+}  // namespace kov::collector

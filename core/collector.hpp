@@ -1,0 +1,79 @@
+// The garbage collector: precise mark and compact over the value arena.
+//
+// Roots: the root block, the symbol table, the argument stack up to its top, the call frames,
+// the global context, the slot table, the cycle-detection stack, the registered root markers,
+// and the cells that C++ code roots for the span of a call (Root). Nothing scans the machine
+// stack: C++ code holds live values in rooted cells across anything that may allocate and
+// re-reads buffers through their nodes afterwards.
+#pragma once
+
+#include <cstdint>
+
+#include "core/value.hpp"
+
+namespace kov::collector {
+
+struct State {
+    bool enabled = false;
+    bool busy = false;
+    bool stress = false;        // KOV_GC_STRESS=1: every series allocation collects first
+    bool evacuation = true;     // node-frame evacuation switch
+    uint32_t cycles = 0;        // collections done
+    uint32_t node_cycles = 0;   // collections that evacuated node frames
+    uint32_t evacuation_setting = 5;
+};
+extern State state;
+
+void init();  // reads KOV_GC_STRESS
+void init_counters();
+void collect();
+// Runs a collection when enabled; true when one ran.
+bool collect_if_enabled();
+bool active_q();
+
+using RootMarker = void (*)();
+void add_root_marker(RootMarker marker);
+void remove_root_marker(RootMarker marker);
+
+// Marking primitives (also for root markers).
+bool mark_node(Handle* node_ref);
+bool mark_block_node(Handle* node_ref);
+void mark_series_value(Cell* cell);
+void mark_context(Handle* ctx_ref);
+void mark_cells(Cell* first, Cell* last);
+void clear_mark(Handle node);
+
+// Services of other modules that take part in a collection (null until they are set up).
+extern void (*mark_hashtable)(Handle* table_ref);  // marks a hash table and what it holds
+extern void (*handle_marker)(Cell* handle);        // marks a handle's external-resource slot
+extern void (*image_marker)(Cell* image);
+extern void (*sweep_resources)();                  // finalises unmarked external resources
+extern void (*prune_ownership)();                  // drops ownership of dead series
+extern uint32_t self_symbol;                       // words spelt `self` mark their binding as a block
+
+// Cells rooted by C++ code for the span of a scope. The collector marks them and rewrites the
+// node references in them when nodes move.
+struct Root {
+    Cell cell;
+    Root* prev;
+    Root();
+    explicit Root(const Cell& c);
+    ~Root();
+    Root(const Root&) = delete;
+    Root& operator=(const Root&) = delete;
+    Cell* operator->() { return &cell; }
+    Cell* get() { return &cell; }
+};
+
+// A raw handle (a node that is not in a cell) rooted for a scope, for internal tables.
+struct RootNode {
+    Handle node;
+    uint32_t kind;  // 0 bytes/words only, 1 block of cells
+    RootNode* prev;
+    RootNode(Handle n, uint32_t k = 0);
+    ~RootNode();
+    RootNode(const RootNode&) = delete;
+    RootNode& operator=(const RootNode&) = delete;
+};
+
+}  // namespace kov::collector

@@ -1,0 +1,396 @@
+// The memory manager: the value arena, node frames, series frames, big and fixed series.
+//
+// The arena is one reservation of ARENA_BYTES; a handle is a byte offset / 4 into it, so any
+// 4-aligned place in the arena has a handle and handle 0 (the never-used first page) is null.
+// Operating-system blocks are page runs carved from the arena: first fit in the list of
+// released runs, else taken from the top. Every block starts with a 4-byte prefix that holds its
+// page-rounded size (blocks stay below 2 GiB).
+#include "core/memory.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "core/collector.hpp"
+#include "core/runtime.hpp"
+#include "core/stack.hpp"
+#include "platform/vmem.hpp"
+
+namespace kov::memory {
+
+namespace {
+
+constexpr size_t PAGE = 4096;
+constexpr size_t ARENA_BYTES = size_t(16) << 30;  // handles are offsets / 4: 16 GiB addressable
+
+size_t arena_top = PAGE;           // first never-used byte offset
+uint64_t arena_limit = ARENA_BYTES;
+std::map<size_t, size_t> free_runs;  // released page runs: offset -> length
+
+size_t take_run(size_t bytes) {
+    for (auto it = free_runs.begin(); it != free_runs.end(); ++it) {
+        if (it->second >= bytes) {
+            size_t off = it->first, len = it->second;
+            free_runs.erase(it);
+            if (len > bytes) free_runs.emplace(off + bytes, len - bytes);
+            return off;
+        }
+    }
+    if (arena_top + bytes > arena_limit) return 0;
+    size_t off = arena_top;
+    arena_top += bytes;
+    return off;
+}
+
+void give_run(size_t off, size_t bytes) {
+    auto next = free_runs.lower_bound(off);
+    if (next != free_runs.end() && off + bytes == next->first) {
+        bytes += next->second;
+        next = free_runs.erase(next);
+    }
+    if (next != free_runs.begin()) {
+        auto prev = std::prev(next);
+        if (prev->first + prev->second == off) {
+            prev->second += bytes;
+            return;
+        }
+    }
+    free_runs.emplace(off, bytes);
+}
+
+uint32_t round16(uint64_t n) { return uint32_t((n + 15) & ~uint64_t(15)); }
+
+}  // namespace
+
+uint8_t* arena = nullptr;
+MemoryRecord rec{};
+
+bool in_arena(const void* p) {
+    auto b = static_cast<const uint8_t*>(p);
+    return arena && b >= arena && b < arena + arena_top;
+}
+
+void init() {
+    if (!arena) {
+        arena = vmem::reserve(ARENA_BYTES);
+        if (!arena) runtime::runtime_error(FATAL_OUT_OF_MEMORY, 0);
+        if (!vmem::commit(arena, PAGE)) runtime::runtime_error(FATAL_OUT_OF_MEMORY, 0);
+    }
+    rec = MemoryRecord{};
+    rec.default_frame_size = DEFAULT_FRAME_SIZE;
+    rec.next_frame_size = DEFAULT_FRAME_SIZE;
+    rec.big_threshold = BIG_THRESHOLD;
+}
+
+void reset_for_tests() {
+    if (arena && arena_top > PAGE) vmem::decommit(arena + PAGE, arena_top - PAGE);
+    arena_top = PAGE;
+    free_runs.clear();
+    init();
+}
+
+void set_arena_limit_for_tests(uint64_t bytes) { arena_limit = bytes ? bytes : ARENA_BYTES; }
+
+// ---- operating-system blocks ----
+
+void* os_alloc(size_t size) {
+    size_t rounded = (size + 4 + PAGE - 1) & ~(PAGE - 1);
+    if (rounded > 0x7FFFF000u) runtime::throw_code(THROW_OS_ALLOC);
+    size_t off = take_run(rounded);
+    if (!off) runtime::throw_code(THROW_OS_ALLOC);
+    if (!vmem::commit(arena + off, rounded)) {
+        give_run(off, rounded);
+        runtime::throw_code(THROW_OS_ALLOC);
+    }
+    *reinterpret_cast<uint32_t*>(arena + off) = uint32_t(rounded);
+    return arena + off + 4;
+}
+
+void os_free(void* block) {
+    uint8_t* start = static_cast<uint8_t*>(block) - 4;
+    if (!in_arena(start) || (size_t(start - arena) & (PAGE - 1))) runtime::throw_code(THROW_OS_FREE);
+    size_t rounded = *reinterpret_cast<uint32_t*>(start);
+    if (!vmem::decommit(start, rounded)) runtime::throw_code(THROW_OS_FREE);
+    give_run(size_t(start - arena), rounded);
+}
+
+void* alloc_frame(size_t size) {
+    size_t rounded = (size + 4 + PAGE - 1) & ~(PAGE - 1);
+    try {
+        void* p = os_alloc(size);
+        rec.os_bytes += rounded;
+        return p;
+    } catch (const Unwind& u) {
+        if (u.code < 0x7FFFFFF6 || u.code > 0x7FFFFFF8) throw;
+    }
+    stack::raise_error("internal", "no-memory");
+}
+
+void free_frame(void* block) {
+    uint32_t rounded = *reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(block) - 4);
+    try {
+        os_free(block);
+        rec.os_bytes -= rounded;
+        return;
+    } catch (const Unwind& u) {
+        if (u.code < 0x7FFFFFF6 || u.code > 0x7FFFFFF8) throw;
+    }
+    stack::raise_error("internal", "wrong-mem");
+}
+
+void fill(uint8_t* start, uint8_t* end, uint8_t byte) {
+    if (end > start) std::memset(start, byte, size_t(end - start));
+}
+
+// ---- nodes ----
+
+static void link_free_nodes(NodeFrame* f) {
+    uint32_t* nodes = f->nodes();
+    Handle first = handle_of(nodes);
+    for (uint32_t i = 0; i + 1 < f->capacity; i++) nodes[i] = first + i + 1;
+    if (f->capacity) nodes[f->capacity - 1] = 0;
+    f->first_free = f->capacity ? first : 0;
+}
+
+NodeFrame* make_node_frame(uint32_t n) {
+    auto* f = static_cast<NodeFrame*>(alloc_frame(sizeof(NodeFrame) + size_t(n) * 4));
+    *f = NodeFrame{};
+    f->capacity = n;
+    f->stamp = collector::state.cycles;
+    Handle h = handle_of(f);
+    if (!rec.first_node_frame) {
+        rec.first_node_frame = rec.last_node_frame = rec.current_node_frame = h;
+    } else {
+        f->prev = rec.last_node_frame;
+        at<NodeFrame>(rec.last_node_frame)->next = h;
+        rec.last_node_frame = h;
+    }
+    link_free_nodes(f);
+    return f;
+}
+
+void unlink_node_frame(NodeFrame* f) {
+    Handle h = handle_of(f);
+    if (f->prev) at<NodeFrame>(f->prev)->next = f->next; else rec.first_node_frame = f->next;
+    if (f->next) at<NodeFrame>(f->next)->prev = f->prev; else rec.last_node_frame = f->prev;
+    if (rec.current_node_frame == h) rec.current_node_frame = rec.last_node_frame;
+    free_frame(f);
+}
+
+Handle alloc_node() {
+    NodeFrame* f = rec.current_node_frame ? at<NodeFrame>(rec.current_node_frame) : nullptr;
+    if (!f || !f->first_free || f->to_free) {
+        f = nullptr;
+        for (Handle h = rec.first_node_frame; h; h = at<NodeFrame>(h)->next) {
+            NodeFrame* g = at<NodeFrame>(h);
+            if (g->first_free && !g->to_free) { f = g; break; }
+        }
+        if (!f) f = make_node_frame(NODES_PER_FRAME);
+        rec.current_node_frame = handle_of(f);
+    }
+    Handle node = f->first_free;
+    uint32_t& slot = node_slot(node);
+    f->first_free = slot;
+    slot = 0;
+    f->used++;
+    return node;
+}
+
+void free_node(NodeFrame* f, Handle node) {
+    node_slot(node) = f->first_free;
+    f->first_free = node;
+    f->used--;
+}
+
+NodeFrame* frame_of_node(Handle node) {
+    for (Handle h = rec.first_node_frame; h; h = at<NodeFrame>(h)->next) {
+        NodeFrame* f = at<NodeFrame>(h);
+        Handle first = handle_of(f->nodes());
+        if (node >= first && node < first + f->capacity) return f;
+    }
+    return nullptr;
+}
+
+void update_node_frames() {
+    bool current_set = false;
+    Handle h = rec.first_node_frame;
+    while (h) {
+        NodeFrame* f = at<NodeFrame>(h);
+        Handle next = f->next;
+        if (f->used == 0 || f->to_free) {
+            unlink_node_frame(f);
+        } else {
+            if (!current_set && f->used < f->capacity) {
+                rec.current_node_frame = h;
+                current_set = true;
+            }
+            f->history = (f->history << 1) | (f->last_used == f->used ? 1u : 0u);
+            f->last_used = f->used;
+        }
+        h = next;
+    }
+    if (!current_set) rec.current_node_frame = rec.last_node_frame;
+}
+
+// ---- series frames ----
+
+SeriesFrame* make_series_frame() {
+    int32_t a = rec.next_frame_size;
+    if (a < rec.big_threshold) rec.next_frame_size = 2 * a;
+    auto* f = static_cast<SeriesFrame*>(alloc_frame(size_t(a) + sizeof(SeriesFrame)));
+    *f = SeriesFrame{};
+    f->size = a + int32_t(sizeof(SeriesFrame));
+    f->bump = handle_of(f->area());
+    f->end = handle_of(f->area() + a);
+    Handle h = handle_of(f);
+    if (!rec.first_series_frame) {
+        rec.first_series_frame = rec.last_series_frame = rec.current_series_frame = h;
+        return f;
+    }
+    // Keep the list in address order.
+    Handle prev = 0, cur = rec.first_series_frame;
+    while (cur && cur < h) { prev = cur; cur = at<SeriesFrame>(cur)->next; }
+    f->prev = prev;
+    f->next = cur;
+    if (prev) at<SeriesFrame>(prev)->next = h; else rec.first_series_frame = h;
+    if (cur) at<SeriesFrame>(cur)->prev = h; else rec.last_series_frame = h;
+    return f;
+}
+
+static bool has_room(SeriesFrame* f, uint32_t footprint) {
+    return uint64_t(f->bump) * 4 + footprint < uint64_t(f->end) * 4;
+}
+
+SeriesFrame* find_series_frame(uint32_t footprint) {
+    for (Handle h = rec.first_series_frame; h; h = at<SeriesFrame>(h)->next) {
+        SeriesFrame* f = at<SeriesFrame>(h);
+        if (has_room(f, footprint)) return f;
+    }
+    return nullptr;
+}
+
+static SeriesBuffer* alloc_big_buffer(uint32_t footprint) {
+    collector::collect_if_enabled();
+    return alloc_big_series(footprint);
+}
+
+SeriesBuffer* alloc_buffer(uint32_t count, uint32_t unit, int32_t offset) {
+    uint64_t bytes = uint64_t(count) * unit;
+    if (bytes > 0x7FFF0000u) stack::raise_error("internal", "no-memory");
+    uint32_t size = std::max<uint32_t>(16, round16(bytes));
+    uint32_t footprint = size + 24;
+    if (collector::state.stress) collector::collect_if_enabled();
+
+    SeriesBuffer* buf;
+    bool big = footprint >= uint32_t(rec.big_threshold);
+    if (big) {
+        buf = alloc_big_buffer(footprint);
+    } else {
+        SeriesFrame* f = rec.current_series_frame ? at<SeriesFrame>(rec.current_series_frame) : nullptr;
+        if (!f || !has_room(f, footprint)) {
+            f = find_series_frame(footprint);
+            if (!f) {
+                if (collector::collect_if_enabled()) {
+                    f = find_series_frame(footprint);
+                    if (f && uint64_t(f->end - f->bump) * 4 < FRAME_MIN_ROOM) f = nullptr;
+                }
+                if (!f) {
+                    if (int64_t(footprint) >= rec.next_frame_size) rec.next_frame_size = rec.big_threshold;
+                    f = make_series_frame();
+                }
+            }
+            rec.current_series_frame = handle_of(f);
+        }
+        buf = at<SeriesBuffer>(f->bump);
+        f->bump += footprint / 4;
+    }
+    uint32_t flags = unit | SER_IN_USE | (big ? SER_BIG : 0);
+    if (offset == -1) {
+        offset = int32_t(size / 2);
+        flags |= SER_ALLOCATED | SER_MIDDLE;
+    } else {
+        flags |= SER_ALLOCATED;
+    }
+    buf->flags = flags;
+    buf->node = 0;
+    buf->size = int32_t(size);
+    buf->head = buf->tail = uint32_t(offset);
+    return buf;
+}
+
+Handle alloc_series(uint32_t count, uint32_t unit, int32_t offset) {
+    SeriesBuffer* buf = alloc_buffer(count, unit, offset);
+    Handle node = alloc_node();
+    node_slot(node) = handle_of(buf);
+    buf->node = node;
+    return node;
+}
+
+Handle alloc_fixed_series(uint32_t count, uint32_t unit, int32_t offset) {
+    uint64_t bytes = uint64_t(count) * unit;
+    if (bytes > 0x7FFF0000u) stack::raise_error("internal", "no-memory");
+    uint32_t size = std::max<uint32_t>(16, round16(bytes));
+    // {next fixed series} then the header and the data.
+    auto* link = static_cast<uint32_t*>(alloc_frame(4 + sizeof(SeriesBuffer) + size));
+    *link = rec.fixed_series_list;
+    rec.fixed_series_list = handle_of(link);
+    auto* buf = reinterpret_cast<SeriesBuffer*>(link + 1);
+    if (offset == -1) offset = int32_t(size / 2);
+    buf->flags = unit | SER_IN_USE | SER_ALLOCATED | SER_FIXED;
+    buf->size = int32_t(size);
+    buf->head = buf->tail = uint32_t(offset);
+    Handle node = alloc_node();
+    node_slot(node) = handle_of(buf);
+    buf->node = node;
+    return node;
+}
+
+Handle make_cells(uint32_t n) { return alloc_series(n, 16, 0); }
+
+Handle make_cells_unset(uint32_t n) {
+    Handle node = make_cells(n);
+    SeriesBuffer* b = buffer_of(node);
+    auto* c = reinterpret_cast<Cell*>(b->data());
+    for (uint32_t i = 0, k = uint32_t(b->size) / 16; i < k; i++) c[i] = Cell{T_UNSET, 0, 0, 0};
+    return node;
+}
+
+Handle make_bytes(uint32_t n) { return alloc_series(n ? n : 16, 1, 0); }
+
+Handle make_string_buffer(uint32_t n, uint32_t unit) {
+    if (n == 0) n = 16u >> (unit >> 1);
+    return alloc_series(n, unit, 0);
+}
+
+Handle make_bytes_filled(uint32_t n, uint8_t byte) {
+    Handle node = make_bytes(n);
+    SeriesBuffer* b = buffer_of(node);
+    std::memset(b->data(), byte, size_t(b->size));
+    return node;
+}
+
+SeriesBuffer* alloc_big_series(uint32_t footprint) {
+    auto* big = static_cast<BigSeries*>(alloc_frame(size_t(footprint) + sizeof(BigSeries)));
+    big->next = 0;
+    big->prev = 0;
+    big->size = footprint;
+    Handle h = handle_of(big);
+    if (!rec.big_series_list) {
+        rec.big_series_list = h;
+    } else {
+        Handle last = rec.big_series_list;
+        while (at<BigSeries>(last)->next) last = at<BigSeries>(last)->next;
+        at<BigSeries>(last)->next = h;
+        big->prev = last;
+    }
+    return big->buffer();
+}
+
+void free_big_series(SeriesBuffer* header) {
+    auto* big = reinterpret_cast<BigSeries*>(header) - 1;
+    if (big->prev) at<BigSeries>(big->prev)->next = big->next; else rec.big_series_list = big->next;
+    if (big->next) at<BigSeries>(big->next)->prev = big->prev;
+    free_frame(big);
+}
+
+}  // namespace kov::memory

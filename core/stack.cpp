@@ -1,0 +1,373 @@
+// The argument stack and the call-frame stack.
+//
+// Both live in fixed series (never moved by the collector), so the globals below are plain
+// pointers. A frame records its caller's arguments base as a cell index. Control transfers pop
+// frames down to the kind that receives them, restore the argument stack, then leave the machine
+// frames by throwing an Unwind with the transfer's code; C++ guards catch it at their level.
+#include "core/stack.hpp"
+
+#include <algorithm>
+#include <string_view>
+
+#include "core/cycles.hpp"
+#include "core/memory.hpp"
+#include "datatypes/error.hpp"
+
+namespace kov::stack {
+
+Cell* begin = nullptr;
+Cell* end = nullptr;
+Cell* arguments = nullptr;
+Cell* top = nullptr;
+CallFrame* frame_begin = nullptr;
+CallFrame* frame_end = nullptr;
+CallFrame* frame_top = nullptr;
+Handle arg_stack_node = 0, frame_stack_node = 0;
+
+namespace {
+
+CallFrame* error_origin = nullptr;
+uint32_t anon_symbol = 0, body_symbol = 0;
+
+// The context cell of a context node: the first cell of its series.
+Cell* context_cell(Handle ctx) { return memory::buffer_of(ctx)->head_cell(); }
+
+[[noreturn]] void overflow() {
+    top = std::max(begin, top - 5);
+    cycles::reset();
+    raise_error("internal", "stack-overflow");
+}
+
+void restore_context(const CallFrame& f) {
+    if ((f.header >> 24 & 0x0F) == FRAME_FUNC && f.func_ctx) context_cell(f.func_ctx)->data2 = f.saved_values;
+}
+
+bool is_bottom(const CallFrame* f) { return f == frame_begin; }
+
+bool named_hidden(const CallFrame* f) {
+    return f->symbol && (f->symbol == anon_symbol || f->symbol == body_symbol);
+}
+
+}  // namespace
+
+void make_stacks(Handle& arg_node, Handle& frame_node) {
+    arg_node = memory::alloc_fixed_series(ARG_STACK_CELLS, 16, 0);
+    frame_node = memory::alloc_fixed_series(FRAME_STACK_FRAMES * sizeof(CallFrame), 1, 0);
+}
+
+void init(Handle arg_node, Handle frame_node) {
+    arg_stack_node = arg_node;
+    frame_stack_node = frame_node;
+    SeriesBuffer* a = memory::buffer_of(arg_node);
+    begin = reinterpret_cast<Cell*>(a->data());
+    end = begin + ARG_STACK_CELLS;
+    for (Cell* c = begin; c < end; c++) *c = Cell{T_UNSET, 0, 0, 0};
+    arguments = top = begin;
+    a->tail = a->head = 0;
+    SeriesBuffer* f = memory::buffer_of(frame_node);
+    frame_begin = reinterpret_cast<CallFrame*>(f->data());
+    frame_end = frame_begin + FRAME_STACK_FRAMES;
+    frame_top = frame_begin;
+    error_origin = nullptr;
+    // The bottom frame: never removed by the unrolling operations.
+    *frame_top++ = CallFrame{uint32_t(FRAME_NATIVE) << 24, 0, 0, 0, 0, 0};
+    *top++ = Cell{T_UNSET, 0, 0, 0};
+    arguments = begin;
+}
+
+void set_hidden_symbols(uint32_t anon, uint32_t body) {
+    anon_symbol = anon;
+    body_symbol = body;
+}
+
+// ---- marks ----
+
+static inline Cell* push_frame(const Cell* name, uint32_t kind, Handle ctx, uint32_t saved) {
+    if (frame_top >= frame_end || runtime::machine_stack_low()) overflow();
+    CallFrame* f = frame_top++;
+    f->header = kind << 24;
+    f->symbol = name ? name->data2 : 0;
+    f->saved_args = index_of(arguments);
+    f->name_ctx = name ? name->data1 : 0;
+    f->func_ctx = ctx;
+    f->saved_values = saved;
+    arguments = top;
+    return arguments;
+}
+
+Cell* mark(const Cell* name, uint32_t kind) { return push_frame(name, kind, 0, 0); }
+
+Cell* mark_func(const Cell* name, Handle ctx) {
+    return push_frame(name, FRAME_FUNC, ctx, ctx ? context_cell(ctx)->data2 : 0);
+}
+
+Cell* mark_func_body(const Cell* name, Handle ctx) {
+    if (ctx) context_cell(ctx)->data2 = index_of(arguments) + 1;
+    return push_frame(name, FRAME_FUNC_BODY, 0, 0);
+}
+
+void set_in_func_flag(bool on) {
+    if (on) ctop()->header |= FRAME_IN_FUNC; else ctop()->header &= ~FRAME_IN_FUNC;
+}
+
+void set_interp_flag() { ctop()->header |= FRAME_INTERP; }
+
+CallFrame* set_in_func_flag_once() {
+    if (frame_top - frame_begin < 2) return nullptr;
+    CallFrame* f = frame_top - 2;
+    if (f->header & FRAME_IN_FUNC) return nullptr;
+    f->header |= FRAME_IN_FUNC;
+    return f;
+}
+
+void clear_in_func_flag(CallFrame* f) {
+    if (f) f->header &= ~FRAME_IN_FUNC;
+}
+
+bool interp_frame_below(CallFrame* frame, bool one_frame) {
+    CallFrame* f = frame ? frame : ctop();
+    for (CallFrame* g = f - 1; g >= frame_begin; g--) {
+        if (g->header & FRAME_INTERP) return true;
+        if (one_frame) break;
+    }
+    return false;
+}
+
+// ---- values ----
+
+Cell* push_slot() {
+    Cell* c = top++;
+    if (top >= end) overflow();
+    return c;
+}
+
+Cell* push(const Cell* value) {
+    Cell* c = top;
+    *c = *value;
+    push_slot();
+    return c;
+}
+
+void pop(uint32_t n) { top = (uint32_t(top - begin) < n) ? begin : top - n; }
+
+Cell* top_value() { return top > begin ? top - 1 : begin; }
+
+void set_last(const Cell* value) { *arguments = *value; }
+
+void set_last_reset(const Cell* value) {
+    *arguments = *value;
+    top = arguments + 1;
+}
+
+void revert_error() {
+    Cell* t = top_value();
+    if (t->is(T_ERROR)) *arguments = *t;
+    top = arguments + 1;
+}
+
+// ---- leaving frames ----
+
+// Pops the top frame; returns the old arguments base.
+static inline Cell* pop_frame(bool restore) {
+    CallFrame* f = --frame_top;
+    if (restore) restore_context(*f);
+    Cell* old = arguments;
+    arguments = begin + f->saved_args;
+    return old;
+}
+
+void unwind() { top = pop_frame(false) + 1; }
+void unwind_func() { top = pop_frame(true) + 1; }
+
+void unwind_last() {
+    Cell* old = pop_frame(false);
+    *arguments = *old;
+    top = old + 1;
+}
+
+void unwind_func_last() {
+    Cell* old = pop_frame(true);
+    *arguments = *old;
+    top = old + 1;
+}
+
+void unwind_drop() {
+    pop_frame(false);
+    top = arguments;
+}
+
+void unwind_func_drop() {
+    pop_frame(true);
+    top = arguments;
+}
+
+void unwind_discard() {
+    if (frame_top <= frame_begin) return;
+    bool bottom = frame_top - 1 == frame_begin;
+    Cell* old = pop_frame(true);
+    if (bottom) {
+        arguments = top = begin;
+    } else {
+        top = old;
+    }
+}
+
+CallFrame* unroll(uint32_t kind, bool keep) {
+    Cell* old_args = arguments;
+    while (true) {
+        CallFrame* f = ctop();
+        uint32_t k = f->kind();
+        if (k == (kind & 0x0F) || k == FRAME_TRY_ALL || f == frame_begin) break;
+        pop_frame(true);
+    }
+    CallFrame* f = ctop();  // stays; arguments is now its own base
+    if (!keep) {
+        if (f == frame_begin) {
+            arguments = top = begin;
+            return f;
+        }
+        arguments = begin + f->saved_args;
+    }
+    top = old_args + 1;
+    return f;
+}
+
+void unroll_last(uint32_t kind) {
+    Cell result = *arguments;
+    unroll(kind, true);
+    *arguments = result;
+    top = arguments;
+}
+
+// ---- transfers ----
+
+namespace {
+
+// Searches down from `from` for a frame of `kind` (bits 24-27); a try-all frame or the bottom
+// ends the search with null.
+CallFrame* find_receiver(CallFrame* from, uint32_t kind) {
+    for (CallFrame* f = from; f >= frame_begin; f--) {
+        if (f->kind() == (kind & 0x0F)) return f;
+        if (f->kind() == FRAME_TRY_ALL || f == frame_begin) return nullptr;
+    }
+    return nullptr;
+}
+
+CallFrame* find_in_func(CallFrame* from) {
+    for (CallFrame* f = from; f >= frame_begin; f--) {
+        if (f->header & FRAME_IN_FUNC) return f;
+        if (f->kind() == FRAME_TRY_ALL || f == frame_begin) return nullptr;
+    }
+    return nullptr;
+}
+
+// Pops every frame above `f` (restoring function contexts); arguments becomes f's own base.
+void pop_above(CallFrame* f) {
+    while (ctop() != f) pop_frame(true);
+}
+
+}  // namespace
+
+void throw_error(const Cell* err) {
+    Cell error = *err;
+    if (frame_top > frame_begin) {
+        // Name the failing function and record where the stack stood.
+        Cell where;
+        frame_name(&where);
+        error::set_where(&error, &where);
+        error::set_stack_position(&error, int32_t(frame_top - frame_begin));
+        CallFrame* f = ctop();
+        while (f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL && f != frame_begin) f--;
+        if (f->kind() == FRAME_TRY || f->kind() == FRAME_TRY_ALL) {
+            Cell* saved_top = top;
+            pop_above(f);
+            pop_frame(true);
+            top = saved_top;
+            if (top >= end - 1) top = end - 2;
+            push(&error);
+            runtime::throw_code(THROW_ERROR);
+        }
+    }
+    // Nothing receives it: report and end the process.
+    *arguments = error;
+    error::print_uncaught(&error);
+    runtime::exit_process(-2);
+}
+
+void throw_break(bool value_flag, bool continue_flag) {
+    CallFrame* f = frame_top - 1 > frame_begin ? find_receiver(ctop() - 1, FRAME_LOOP) : nullptr;
+    if (!f) raise_error("throw", continue_flag ? "continue" : "break");
+    Cell value = value_flag && !continue_flag ? arguments[1] : Cell{T_UNSET, 0, 0, 0};
+    pop_above(f);
+    top = arguments;
+    *arguments = value;
+    runtime::throw_code(continue_flag ? THROW_CONTINUE : THROW_BREAK);
+}
+
+void throw_return(bool with_value, bool from_top) {
+    CallFrame* start = from_top ? ctop() : ctop() - 1;
+    CallFrame* f = start >= frame_begin ? find_in_func(start) : nullptr;
+    if (!f) raise_error("throw", "return");
+    Cell value = with_value ? arguments[0] : Cell{T_UNSET, 0, 0, 0};
+    pop_above(f);
+    top = arguments;
+    *arguments = value;
+    runtime::throw_code(with_value ? THROW_RETURN : THROW_EXIT);
+}
+
+void throw_value(uint32_t code) {
+    if (!error_origin) error_origin = ctop();
+    Cell thrown = arguments[0];
+    Cell name = arguments[1];
+    CallFrame* f = frame_top - 1 > frame_begin ? find_receiver(ctop() - 1, FRAME_CATCH) : nullptr;
+    if (!f) raise_error("throw", "throw", {&thrown});
+    pop_above(f);
+    top = arguments;
+    push(&thrown);
+    push(&name);
+    runtime::throw_code(code);
+}
+
+void raise_error(const char* category, const char* id, std::initializer_list<const Cell*> args) {
+    if (!begin) runtime::runtime_error(FATAL_OUT_OF_MEMORY, 0);  // before the stacks exist
+    static bool raising_no_memory = false;
+    if (raising_no_memory) runtime::runtime_error(FATAL_OUT_OF_MEMORY, 0);
+    Cell argv[3] = {};
+    int n = 0;
+    for (const Cell* a : args) {
+        if (n < 3 && a) argv[n] = *a;
+        n++;
+    }
+    Cell error;
+    bool no_memory = std::string_view(id) == "no-memory";
+    raising_no_memory = no_memory;
+    try {
+        error::create(&error, category, id, n > 0 ? &argv[0] : nullptr, n > 1 ? &argv[1] : nullptr,
+                      n > 2 ? &argv[2] : nullptr);
+    } catch (...) {
+        raising_no_memory = false;
+        throw;
+    }
+    raising_no_memory = false;
+    if (error_hook) error_hook(&error);
+    throw_error(&error);
+}
+
+void (*error_hook)(const Cell* error) = nullptr;
+
+// ---- names ----
+
+void frame_name(Cell* out) {
+    CallFrame* f = error_origin ? error_origin : ctop();
+    error_origin = nullptr;
+    while (f > frame_begin && (named_hidden(f) || f->symbol == 0)) f--;
+    if (f <= frame_begin || f->symbol == 0) {
+        *out = Cell{T_WORD, 0, not_found_symbol, 0xFFFFFFFF};
+        return;
+    }
+    *out = Cell{T_WORD, f->name_ctx, f->symbol, 0xFFFFFFFF};
+}
+
+uint32_t not_found_symbol = 0;
+
+}  // namespace kov::stack

@@ -1,0 +1,135 @@
+// The argument stack and the call-frame stack, and the non-local control transfers (errors,
+// break, continue, return, exit, throw) that travel to the frame kind that receives them.
+// Both stacks are fixed series: their buffers never move, so cell pointers into them stay valid.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "core/runtime.hpp"
+#include "core/value.hpp"
+
+namespace kov {
+
+// Frame kinds as written in bits 24-31 of the frame header.
+enum FrameKind : uint32_t {
+    FRAME_FUNC = 0x01, FRAME_NATIVE = 0x02, FRAME_TRY = 0x04, FRAME_TRY_ALL = 0x05,
+    FRAME_CATCH = 0x06, FRAME_LOOP = 0x08, FRAME_FUNC_BODY = 0x12,
+    FRAME_INTERP_FUNC = 0x81, FRAME_INTERP_NATIVE = 0x82, FRAME_EVAL = 0x87
+};
+constexpr uint32_t FRAME_IN_FUNC = 0x10000000;  // receives return and exit
+constexpr uint32_t FRAME_INTERP = 0x80000000;
+
+// One activation. The name symbol has a word of its own.
+struct CallFrame {
+    uint32_t header;        // bits 24-31 kind and flags
+    uint32_t symbol;        // symbol id of the frame's name
+    uint32_t saved_args;    // the caller's arguments base, as a cell index from begin
+    Handle name_ctx;        // context of the name word
+    Handle func_ctx;        // kind 1 only: the function's context node
+    uint32_t saved_values;  // kind 1 only: that context's values (argument-stack index + 1, or 0)
+    uint32_t kind() const { return (header >> 24) & 0x0F; }
+};
+
+constexpr uint32_t ARG_STACK_CELLS = 20000;
+constexpr uint32_t FRAME_STACK_FRAMES = 12000;
+
+namespace stack {
+
+extern Cell* begin;
+extern Cell* end;
+extern Cell* arguments;  // the current frame's base; arguments[0] is the result slot
+extern Cell* top;        // next free cell
+extern CallFrame* frame_begin;
+extern CallFrame* frame_end;
+extern CallFrame* frame_top;  // just past the top frame
+extern Handle arg_stack_node, frame_stack_node;
+
+// Binds the globals to the two stack series and pushes the bottom frame.
+void init(Handle arg_node, Handle frame_node);
+// Makes both stacks as fixed series (the start-up keeps them in the root block).
+void make_stacks(Handle& arg_node, Handle& frame_node);
+
+// Marks. A word cell may be null (anonymous frame).
+Cell* mark(const Cell* name, uint32_t kind);
+Cell* mark_func(const Cell* name, Handle ctx);
+Cell* mark_func_body(const Cell* name, Handle ctx);
+inline Cell* mark_native(const Cell* name) { return mark(name, FRAME_NATIVE); }
+inline Cell* mark_try(const Cell* name) { return mark(name, FRAME_TRY); }
+inline Cell* mark_try_all(const Cell* name) { return mark(name, FRAME_TRY_ALL); }
+inline Cell* mark_catch(const Cell* name) { return mark(name, FRAME_CATCH); }
+inline Cell* mark_loop(const Cell* name) { return mark(name, FRAME_LOOP); }
+inline Cell* mark_interp_func(const Cell* name) { return mark(name, FRAME_INTERP_FUNC); }
+inline Cell* mark_interp_native(const Cell* name) { return mark(name, FRAME_INTERP_NATIVE); }
+inline Cell* mark_eval(const Cell* name) { return mark(name, FRAME_EVAL); }
+
+void set_in_func_flag(bool on);
+void set_interp_flag();
+CallFrame* set_in_func_flag_once();
+void clear_in_func_flag(CallFrame* frame);
+inline CallFrame* ctop() { return frame_top - 1; }
+inline void set_ctop(CallFrame* frame) { frame_top = frame; }
+bool interp_frame_below(CallFrame* frame, bool one_frame);
+inline uint32_t frame_depth() { return uint32_t(frame_top - frame_begin); }
+
+// Values.
+inline uint32_t index_of(const Cell* c) { return uint32_t(c - begin); }
+Cell* push_slot();
+Cell* push(const Cell* value);
+void pop(uint32_t n);
+inline void reset() { top = arguments; }
+inline void keep() { top = arguments + 1; }
+Cell* top_value();
+inline uint32_t top_type() { return top_value()->type(); }
+void set_last(const Cell* value);
+void set_last_reset(const Cell* value);
+void revert_error();
+inline Cell* arg(int i) { return arguments + i; }
+
+// Leaving frames.
+void unwind();
+void unwind_func();
+void unwind_last();
+void unwind_func_last();
+void unwind_drop();
+void unwind_func_drop();
+void unwind_discard();
+CallFrame* unroll(uint32_t kind, bool keep);
+void unroll_last(uint32_t kind);
+inline CallFrame* unroll_loop(bool keep) { return unroll(FRAME_LOOP, keep); }
+
+// Transfers. Each leaves the machine frames with an Unwind of its code.
+[[noreturn]] void throw_error(const Cell* error);
+[[noreturn]] void throw_break(bool value_flag, bool continue_flag);
+[[noreturn]] void throw_return(bool with_value, bool from_top);
+[[noreturn]] void throw_value(uint32_t code);
+
+// Raises a language error of the catalogue, with up to three argument cells.
+[[noreturn]] void raise_error(const char* category, const char* id,
+                              std::initializer_list<const Cell*> args = {});
+
+// Called with each raised error before it is thrown (the interpreter's trace event).
+extern void (*error_hook)(const Cell* error);
+
+// Names: the word naming the frame an error comes from, into `out`.
+void frame_name(Cell* out);
+// Frames named by these symbols are skipped when names are reported; "<not-found>" names the
+// bottom.
+void set_hidden_symbols(uint32_t anon, uint32_t body);
+extern uint32_t not_found_symbol;
+
+// Restores the stacks to a saved state on scope exit unless dismissed (for C++ guards).
+struct Snapshot {
+    Cell* arguments;
+    Cell* top;
+    CallFrame* frame_top;
+    Snapshot() : arguments(stack::arguments), top(stack::top), frame_top(stack::frame_top) {}
+    void restore() const {
+        stack::arguments = arguments;
+        stack::top = top;
+        stack::frame_top = frame_top;
+    }
+};
+
+}  // namespace stack
+}  // namespace kov

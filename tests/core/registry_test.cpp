@@ -1,0 +1,348 @@
+// The datatype registry, the simple datatypes, the slot table, raw arrays, start-up and fatal
+// runtime errors.
+#include "core/boot.hpp"
+#include "core/buffer.hpp"
+#include "core/memory.hpp"
+#include "core/slots.hpp"
+#include "core/stack.hpp"
+#include "core/type_registry.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/simple.hpp"
+#include "datatypes/string.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/random.hpp"
+#include "runtime_fixture.hpp"
+
+namespace kov {
+namespace {
+
+using testing::RuntimeTest;
+using testing::unwind_code;
+
+class Registry : public RuntimeTest {};
+
+void child_a() {}
+void parent_form() {}
+
+TEST_F(Registry, InheritanceIsResolvedAtRegistration) {
+#define _ KOV_NO
+#define I KOV_INH
+    const Routine parent[] = {
+        _, _, _, _, R(parent_form), _, _, _, _,
+        _, _, _, _, _, _, _, _, _, _, _,
+        _, _, _, _,
+        _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _,
+        _, _, _, _, _, _, _, _, _, _, _,
+    };
+    const Routine child[] = {
+        R(child_a), I, _, _, I, I, _, _, _,
+        _, _, _, _, _, _, _, _, _, _, _,
+        _, _, _, _,
+        _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _,
+        _, _, _, _, _, _, _, _, _, _, I,
+    };
+#undef _
+#undef I
+    type_registry::register_type(55, 0, "parent!", parent);
+    type_registry::register_type(56, 55, "child!", child);
+    EXPECT_EQ(type_registry::entry(56, A_MAKE), R(child_a));
+    EXPECT_EQ(type_registry::entry(56, A_FORM), R(parent_form));
+    EXPECT_EQ(type_registry::entry(56, A_RANDOM), nullptr);  // parent's entry is 0
+    EXPECT_EQ(type_registry::entry(56, A_WRITE), nullptr);
+    EXPECT_EQ(type_registry::entry(56, A_MOLD), nullptr);
+    // A later change to the parent is not seen by the child.
+    type_registry::entry(55, A_MOLD) = R(child_a);
+    EXPECT_EQ(type_registry::entry(56, A_MOLD), nullptr);
+    EXPECT_EQ(type_registry::top_id, 56u);
+    EXPECT_EQ(type_registry::names[56].length, 5);
+}
+
+TEST_F(Registry, NamesOfRegisteredTypes) {
+    EXPECT_STREQ(type_registry::names[T_LOGIC].name, "logic!");
+    EXPECT_EQ(type_registry::names[T_DATATYPE].length, 8);
+    for (uint32_t t : {T_DATATYPE, T_UNSET, T_NONE, T_LOGIC})
+        EXPECT_NE(type_registry::entry(t, A_FORM), nullptr);
+}
+
+// Forms or molds a value through the dispatch into a fresh string.
+std::string text_of(const Cell& v, bool mold, bool all = false, int32_t* left = nullptr) {
+    collector::Root out;
+    string::make_at(out.get(), 16);
+    int32_t r = mold ? actions::mold_dispatch(&v, out.get(), false, all, false, false, 100, 0)
+                     : actions::form_dispatch(&v, out.get(), false, 100);
+    if (left) *left = r;
+    return string::to_utf8(out.get());
+}
+
+TEST_F(Registry, FormAndMoldOfSimpleValues) {
+    struct Case { Cell v; bool mold, all; const char* text; };
+    const Case cases[] = {
+        {{T_DATATYPE, T_LOGIC, 0, 0}, false, false, "logic"},
+        {{T_DATATYPE, T_LOGIC, 0, 0}, true, false, "logic!"},
+        {{T_DATATYPE, T_LOGIC, 0, 0}, true, true, "#(logic!)"},
+        {unset_value, false, false, ""},
+        {unset_value, true, false, "unset"},
+        {unset_value, true, true, "#(unset)"},
+        {none_value, false, false, "none"},
+        {none_value, true, true, "#(none)"},
+        {true_value, true, false, "true"},
+        {true_value, true, true, "#(true)"},
+        {false_value, false, false, "false"},
+        {false_value, true, true, "#(false)"},
+    };
+    for (const Case& c : cases) {
+        int32_t left = 0;
+        std::string t = text_of(c.v, c.mold, c.all, &left);
+        EXPECT_EQ(t, c.text);
+        EXPECT_EQ(left, 100 - int32_t(t.size())) << c.text;
+    }
+}
+
+TEST_F(Registry, ComparisonsOfSimpleValues) {
+    Cell dt{T_DATATYPE, T_LOGIC, 0, 0}, dt2{T_DATATYPE, T_NONE, 0, 0};
+    EXPECT_EQ(actions::compare_values(&dt, &dt, COMP_EQUAL), 0);
+    EXPECT_EQ(actions::compare_values(&dt, &dt2, COMP_EQUAL), 1);
+    EXPECT_EQ(actions::compare_values(&dt, &dt, COMP_LESSER), NOT_COMPARABLE);
+    EXPECT_EQ(actions::compare_values(&none_value, &none_value, COMP_EQUAL), 0);
+    EXPECT_EQ(actions::compare_values(&none_value, &false_value, COMP_EQUAL), NOT_COMPARABLE);
+    EXPECT_EQ(actions::compare_values(&unset_value, &unset_value, COMP_SORT), 0);
+    EXPECT_EQ(actions::compare(&true_value, &false_value, COMP_EQUAL), 0);
+    EXPECT_EQ(actions::compare(&true_value, &true_value, COMP_STRICT_EQUAL), 1);
+}
+
+void run_action(uint32_t type, int slot, const Cell& spec) {
+    stack::reset();
+    stack::push_slot();
+    auto fn = reinterpret_cast<MakeFn>(type_registry::entry(type, slot));
+    fn(nullptr, &spec, type);
+}
+
+TEST_F(Registry, MakeAndToLogic) {
+    struct Case { int slot; Cell spec; bool result; };
+    const Case cases[] = {
+        {A_TO, {T_INTEGER, 0, 0, 0}, true},  // only none and false are false
+        {A_MAKE, {T_INTEGER, 0, 0, 0}, false},
+        {A_MAKE, {T_INTEGER, 0, 5, 0}, true},
+        {A_TO, none_value, false},
+        {A_TO, false_value, false},
+        {A_MAKE, {T_BLOCK, 0, 0, 0}, true},
+    };
+    for (const Case& c : cases) {
+        run_action(T_LOGIC, c.slot, c.spec);
+        ASSERT_TRUE(stack::arguments->is(T_LOGIC));
+        EXPECT_EQ(stack::arguments->data1 != 0, c.result);
+    }
+    Cell f{T_FLOAT, 0, 0, 0};
+    f.set_float(0.0);
+    run_action(T_LOGIC, A_MAKE, f);
+    EXPECT_EQ(stack::arguments->data1, 0u);
+    f.set_float(std::numeric_limits<double>::quiet_NaN());
+    run_action(T_LOGIC, A_MAKE, f);
+    EXPECT_EQ(stack::arguments->data1, 1u);
+    run_action(T_NONE, A_MAKE, true_value);
+    EXPECT_TRUE(stack::arguments->is(T_NONE));
+    run_action(T_UNSET, A_TO, true_value);
+    EXPECT_TRUE(stack::arguments->is(T_UNSET));
+}
+
+TEST_F(Registry, TruthRuleAndConditions) {
+    EXPECT_FALSE(logic::truthy(&none_value));
+    EXPECT_FALSE(logic::truthy(&false_value));
+    EXPECT_TRUE(logic::truthy(&unset_value));
+    Cell zero{T_INTEGER, 0, 0, 0};
+    EXPECT_TRUE(logic::truthy(&zero));
+    stack::reset();
+    stack::push(&unset_value);
+    EXPECT_FALSE(logic::false_q());
+    stack::mark_try(nullptr);
+    stack::push(&unset_value);
+    EXPECT_EQ(unwind_code([] { logic::true_q(); }), THROW_ERROR);
+    EXPECT_EQ(error::id_word(stack::top_value()), "no-return");
+}
+
+TEST_F(Registry, LogicMath) {
+    struct Case { int slot; bool a, b, r; };
+    const Case cases[] = {
+        {A_AND_T, true, false, false}, {A_AND_T, true, true, true},
+        {A_OR_T, false, true, true},   {A_OR_T, false, false, false},
+        {A_XOR_T, true, true, false},  {A_XOR_T, true, false, true},
+    };
+    for (const Case& c : cases) {
+        stack::reset();
+        logic::push(c.a);
+        logic::push(c.b);
+        reinterpret_cast<FrameFn>(type_registry::entry(T_LOGIC, c.slot))();
+        EXPECT_EQ(stack::arguments->data1 != 0, c.r);
+    }
+    stack::reset();
+    logic::push(true);
+    reinterpret_cast<FrameFn>(type_registry::entry(T_LOGIC, A_COMPLEMENT))();
+    EXPECT_EQ(stack::arguments->data1, 0u);
+    stack::mark_try(nullptr);
+    logic::push(true);
+    Cell n{T_INTEGER, 0, 1, 0};
+    stack::push(&n);
+    EXPECT_EQ(unwind_code([] { reinterpret_cast<FrameFn>(type_registry::entry(T_LOGIC, A_AND_T))(); }),
+              THROW_ERROR);
+    EXPECT_EQ(error::id_word(stack::top_value()), "expect-arg");
+    EXPECT_EQ(error::field(stack::top_value(), error::F_ARG2)->data1, uint32_t(T_INTEGER));
+}
+
+TEST_F(Registry, NoneAnswersNoneToSeriesActions) {
+    for (int slot : {A_CLEAR, A_FIND, A_REMOVE, A_SELECT, A_TAKE}) {
+        stack::reset();
+        stack::push(&true_value);
+        reinterpret_cast<FrameFn>(type_registry::entry(T_NONE, slot))();
+        EXPECT_TRUE(stack::arguments->is(T_NONE));
+    }
+    EXPECT_EQ(reinterpret_cast<LengthFn>(type_registry::entry(T_NONE, A_LENGTH_Q))(&none_value), -1);
+}
+
+TEST_F(Registry, RandomLogicSeedIsRepeatable) {
+    auto draw = [] {
+        stack::reset();
+        stack::push_slot();
+        reinterpret_cast<RandomFn>(type_registry::entry(T_LOGIC, A_RANDOM))(&true_value, false, false, false);
+        return stack::arguments->data1;
+    };
+    Cell seed{T_LOGIC, 7, 0, 0};
+    reinterpret_cast<RandomFn>(type_registry::entry(T_LOGIC, A_RANDOM))(&seed, true, false, false);
+    std::vector<uint32_t> first;
+    for (int i = 0; i < 32; i++) first.push_back(draw());
+    random::seed(7);
+    for (int i = 0; i < 32; i++) EXPECT_EQ(draw(), first[i]);
+}
+
+TEST(RandomGenerator, KnownSequenceAndBounds) {
+    // The reference MT19937 output for seed 5489 is 3499211612, 581869302, ...; draws are >> 1.
+    random::seed(5489);
+    EXPECT_EQ(random::next(), int32_t(3499211612u >> 1));
+    EXPECT_EQ(random::next(), int32_t(581869302u >> 1));
+    random::seed(1);
+    for (int i = 0; i < 1000; i++) {
+        int32_t r = random::int_(false, 6);
+        EXPECT_GE(r, 1);
+        EXPECT_LE(r, 6);
+        int32_t n = random::int_(false, -6);
+        EXPECT_LE(n, -1);
+        EXPECT_GE(n, -6);
+    }
+    EXPECT_EQ(random::int_(false, 0), 0);
+    EXPECT_LT(random::int_(false, INT32_MIN), 0);
+    EXPECT_GE(random::secure_int31(), 0);
+}
+
+class Slots : public RuntimeTest {};
+
+TEST_F(Slots, GrowAndReuse) {
+    std::vector<uint32_t> handles;
+    for (int i = 0; i < 100; i++) {
+        Cell v{T_INTEGER, 0, uint32_t(i), 0};
+        handles.push_back(slots::alloc(&v));
+    }
+    EXPECT_EQ(slots::capacity(), 100u);
+    Cell v{T_INTEGER, 0, 100, 0};
+    handles.push_back(slots::alloc(&v));
+    EXPECT_EQ(slots::capacity(), 200u);
+    for (int i = 0; i <= 100; i++) EXPECT_EQ(slots::get(handles[i])->data2, uint32_t(i));
+    slots::free(handles[40]);
+    slots::free(0);
+    EXPECT_EQ(slots::alloc(&v), handles[40]);
+}
+
+class RawArrays : public RuntimeTest {};
+
+TEST_F(RawArrays, IntsBytesAndEdges) {
+    Handle a = buffer::make_array(2, 4);
+    EXPECT_EQ(buffer::find_pointer(a, 5), -1);
+    buffer::remove_pointer(a, 5);
+    EXPECT_EQ(buffer::array_length(a), 0u);
+    for (uint32_t i = 1; i <= 50; i++) buffer::append_int(a, i * 10);
+    EXPECT_EQ(buffer::array_length(a), 50u);
+    EXPECT_EQ(buffer::pick_int(a, 3), 30u);
+    EXPECT_EQ(buffer::find_int(a, 30), 8);
+    buffer::insert_int(a, 0, 7);
+    EXPECT_EQ(buffer::pick_int(a, 1), 7u);
+    EXPECT_EQ(buffer::pick_int(a, 2), 10u);
+    buffer::remove_pointer(a, 7);
+    EXPECT_EQ(buffer::pick_int(a, 1), 10u);
+    buffer::poke_pointer(a, 2, 99);
+    EXPECT_EQ(buffer::pick_pointer(a, 2), 99u);
+    buffer::remove_bytes(a, 0, 8);
+    EXPECT_EQ(buffer::pick_int(a, 1), 30u);
+    Handle c = buffer::copy_array(a);
+    EXPECT_EQ(buffer::array_length(c), buffer::array_length(a));
+    buffer::truncate_at(a, 1);
+    EXPECT_EQ(buffer::array_length(a), 0u);
+    Handle b = buffer::make_array(0, 1);
+    buffer::append_bytes(b, "hello", 5);
+    buffer::append_byte(b, '!');
+    EXPECT_EQ(buffer::pick_byte(b, 6), '!');
+    buffer::clear(b);
+    EXPECT_EQ(buffer::array_length(b), 0u);
+}
+
+TEST_F(RawArrays, ReplicateAndReserve) {
+    uint8_t data[37] = {'a', 'b', 'c'};
+    buffer::replicate(data, 3, 12);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 36), "abcabcabcabcabcabcabcabcabcabcabcabc");
+    Handle block = memory::make_cells(1);
+    for (int i = 0; i < 9; i++) buffer::alloc_tail_cell(block)->data2 = uint32_t(i);
+    SeriesBuffer* bb = memory::buffer_of(block);
+    EXPECT_EQ(bb->length(), 9u);
+    EXPECT_EQ(bb->size, 256);
+    EXPECT_EQ(bb->head_cell()[8].data2, 8u);
+    Handle bytes = memory::make_bytes(16);
+    buffer::reserve_tail(bytes, 100);  // more than the size: the buffer grows to 2n
+    EXPECT_EQ(memory::buffer_of(bytes)->size, 208);
+}
+
+TEST(Startup, RootBlockAndOrder) {
+    cycles::init();
+    boot::restart_for_tests();
+    const auto& steps = boot::steps_run();
+    auto pos = [&](const char* s) { return std::find(steps.begin(), steps.end(), s) - steps.begin(); };
+    EXPECT_LT(pos("random"), pos("memory"));
+    EXPECT_LT(pos("memory"), pos("datatypes"));
+    EXPECT_LT(pos("datatypes"), pos("frames"));
+    EXPECT_LT(pos("frames"), pos("root-block"));
+    EXPECT_LT(pos("root-block"), pos("stacks"));
+    EXPECT_EQ(steps.back(), "collector-counters");
+    SeriesBuffer* root = memory::buffer_of(boot::root_block);
+    EXPECT_EQ(root->head_cell()[0].data2, stack::arg_stack_node);
+    EXPECT_EQ(root->head_cell()[1].data2, stack::frame_stack_node);
+    EXPECT_TRUE(boot::booting);
+    EXPECT_FALSE(collector::state.enabled);
+    EXPECT_EQ(random::hash_seed, 0x0055860Cu);
+}
+
+TEST(Startup, NoCollectionDuringStartup) {
+    cycles::init();
+    boot::restart_for_tests();
+    uint32_t cycles_before = collector::state.cycles;
+    for (int i = 0; i < 100; i++) memory::make_bytes(100000);
+    EXPECT_EQ(collector::state.cycles, cycles_before);
+}
+
+TEST(FatalErrors, ReportAndStatus) {
+    EXPECT_EXIT(runtime::runtime_error(FATAL_OUT_OF_MEMORY, 0x1234), ::testing::ExitedWithCode(94),
+                "");
+    EXPECT_EXIT(runtime::runtime_error(0, 0), ::testing::ExitedWithCode(0), "");
+    EXPECT_STREQ(runtime::error_message(95), "no CATCH for THROW");
+    EXPECT_STREQ(runtime::error_message(101), "no value matched in SWITCH");
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(FatalErrors, ProcessorFaultIsReported) {
+    EXPECT_EXIT(
+        {
+            runtime::install_fault_handlers();
+            volatile int* p = nullptr;
+            *p = 1;
+        },
+        ::testing::ExitedWithCode(1), "");
+}
+#endif
+
+}  // namespace
+}  // namespace kov

@@ -1,0 +1,36 @@
+// A fresh runtime for each test: every value of the previous test is discarded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "core/boot.hpp"
+#include "core/collector.hpp"
+#include "core/cycles.hpp"
+#include "core/runtime.hpp"
+
+namespace kov::testing {
+
+class RuntimeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static bool once = [] {
+            cycles::init();
+            collector::init();
+            return true;
+        }();
+        (void)once;
+        boot::restart_for_tests();
+    }
+};
+
+// Runs `body` and answers the code of the Unwind it raised (0 when it returned normally).
+template <class F> uint32_t unwind_code(F body) {
+    try {
+        body();
+    } catch (const Unwind& u) {
+        return u.code;
+    }
+    return 0;
+}
+
+}  // namespace kov::testing

@@ -1,0 +1,251 @@
+// The argument stack, call frames and control transfers.
+#include "core/memory.hpp"
+#include "core/stack.hpp"
+#include "datatypes/error.hpp"
+#include "runtime_fixture.hpp"
+
+namespace kov {
+namespace {
+
+using testing::RuntimeTest;
+using testing::unwind_code;
+
+class Stack : public RuntimeTest {};
+
+Cell integer(int32_t n) { return Cell{T_INTEGER, 0, uint32_t(n), 0}; }
+
+TEST_F(Stack, PushPopAndEmptyTop) {
+    Cell* base = stack::arguments;
+    stack::reset();
+    EXPECT_EQ(stack::top, base);
+    Cell a = integer(1), b = integer(2);
+    stack::push(&a);
+    stack::push(&b);
+    EXPECT_EQ(stack::top_value()->data2, 2u);
+    stack::pop(1);
+    EXPECT_EQ(stack::top_value()->data2, 1u);
+    stack::pop(1000000);
+    EXPECT_EQ(stack::top, stack::begin);
+    EXPECT_EQ(stack::top_value(), stack::begin);
+}
+
+TEST_F(Stack, MarkAndUnwindVariants) {
+    struct Case {
+        void (*leave)();
+        bool result_in_slot;  // copied into the caller's result slot
+        bool result_on_top;   // left as the caller's top value
+    };
+    const Case cases[] = {
+        {stack::unwind, false, true},      {stack::unwind_func, false, true},
+        {stack::unwind_last, true, true},  {stack::unwind_func_last, true, true},
+        {stack::unwind_drop, false, false}, {stack::unwind_func_drop, false, false},
+    };
+    for (const Case& c : cases) {
+        stack::reset();
+        Cell* caller = stack::arguments;
+        *caller = integer(-1);
+        stack::push_slot();  // the caller's result slot
+        Cell* base = stack::mark_native(nullptr);
+        EXPECT_EQ(base, stack::top);
+        Cell r = integer(42);
+        stack::push(&r);  // the callee's result slot
+        Cell x = integer(7);
+        stack::push(&x);
+        c.leave();
+        EXPECT_EQ(stack::arguments, caller);
+        EXPECT_EQ(caller->data2, c.result_in_slot ? 42u : uint32_t(-1));
+        if (c.result_on_top) {
+            EXPECT_EQ(stack::top, base + 1);
+            EXPECT_EQ(stack::top_value()->data2, 42u);
+        } else {
+            EXPECT_EQ(stack::top, caller);
+        }
+    }
+}
+
+TEST_F(Stack, FrameStackOverflowIsAnError) {
+    stack::mark_try(nullptr);
+    CallFrame* try_frame = stack::ctop();
+    uint32_t code = unwind_code([] {
+        for (int i = 0; i < 20000; i++) stack::mark_native(nullptr);
+    });
+    EXPECT_EQ(code, THROW_ERROR);
+    EXPECT_EQ(stack::frame_top, try_frame);  // the try frame was popped as well
+    ASSERT_TRUE(stack::top_value()->is(T_ERROR));
+    EXPECT_EQ(error::id_word(stack::top_value()), "stack-overflow");
+    EXPECT_EQ(stack::frame_depth(), 1u);
+}
+
+TEST_F(Stack, FrameStackHoldsTwelveThousandFrames) {
+    stack::mark_try(nullptr);
+    uint32_t pushed = 0;
+    unwind_code([&] {
+        while (true) {
+            stack::mark_native(nullptr);
+            pushed++;
+        }
+    });
+    EXPECT_EQ(pushed + 2, FRAME_STACK_FRAMES);  // with the bottom and the try frames
+}
+
+TEST_F(Stack, ArgumentStackOverflowIsAnError) {
+    stack::mark_try(nullptr);
+    Cell v = integer(1);
+    uint32_t code = unwind_code([&] {
+        for (uint32_t i = 0; i < ARG_STACK_CELLS + 10; i++) stack::push(&v);
+    });
+    EXPECT_EQ(code, THROW_ERROR);
+    EXPECT_EQ(error::id_word(stack::top_value()), "stack-overflow");
+}
+
+TEST_F(Stack, BreakReachesTheLoopFrame) {
+    stack::mark_loop(nullptr);
+    CallFrame* loop = stack::ctop();
+    Cell* loop_base = stack::arguments;
+    stack::mark_native(nullptr);
+    stack::mark_native(nullptr);  // the break native's own frame
+    Cell v = integer(9);
+    stack::push_slot();
+    stack::push(&v);
+    EXPECT_EQ(unwind_code([] { stack::throw_break(true, false); }), THROW_BREAK);
+    EXPECT_EQ(stack::ctop(), loop);
+    EXPECT_EQ(stack::arguments, loop_base);
+    EXPECT_EQ(loop_base->data2, 9u);
+    stack::mark_native(nullptr);
+    EXPECT_EQ(unwind_code([] { stack::throw_break(false, true); }), THROW_CONTINUE);
+    EXPECT_EQ(stack::ctop(), loop);
+    EXPECT_TRUE(loop_base->is(T_UNSET));
+}
+
+TEST_F(Stack, TransfersWithoutReceiverRaiseThrowErrors) {
+    struct Case { void (*transfer)(); const char* id; };
+    const Case cases[] = {
+        {[] { stack::throw_break(false, false); }, "break"},
+        {[] { stack::throw_break(false, true); }, "continue"},
+        {[] { stack::throw_return(true, false); }, "return"},
+        {[] { stack::throw_value(100); }, "throw"},
+    };
+    for (const Case& c : cases) {
+        stack::mark_try(nullptr);
+        stack::mark_loop(nullptr);  // hidden behind the try-all frame below
+        stack::mark(nullptr, FRAME_IN_FUNC >> 24 | FRAME_CATCH);
+        stack::mark_try_all(nullptr);
+        stack::mark_native(nullptr);
+        stack::push_slot();
+        EXPECT_EQ(unwind_code(c.transfer), THROW_ERROR) << c.id;
+        ASSERT_TRUE(stack::top_value()->is(T_ERROR));
+        EXPECT_EQ(error::category_word(stack::top_value()), "throw");
+        EXPECT_EQ(error::id_word(stack::top_value()), c.id);
+        stack::frame_top = stack::frame_begin + 1;
+        stack::arguments = stack::top = stack::begin + 1;
+    }
+}
+
+TEST_F(Stack, ReturnPassesLoopsToTheFunction) {
+    stack::mark_interp_func(nullptr);
+    stack::set_in_func_flag(true);
+    CallFrame* func = stack::ctop();
+    Cell* func_base = stack::arguments;
+    stack::mark_loop(nullptr);
+    stack::mark_native(nullptr);  // return's own frame
+    Cell v = integer(5);
+    stack::push(&v);
+    EXPECT_EQ(unwind_code([] { stack::throw_return(true, false); }), THROW_RETURN);
+    EXPECT_EQ(stack::ctop(), func);
+    EXPECT_EQ(func_base->data2, 5u);
+    stack::mark_native(nullptr);
+    EXPECT_EQ(unwind_code([] { stack::throw_return(false, false); }), THROW_EXIT);
+    EXPECT_TRUE(func_base->is(T_UNSET));
+}
+
+TEST_F(Stack, BreakInsideTryAllInsideLoop) {
+    stack::mark_loop(nullptr);
+    stack::mark_try_all(nullptr);
+    stack::mark_native(nullptr);
+    EXPECT_EQ(unwind_code([] { stack::throw_break(false, false); }), THROW_ERROR);
+    EXPECT_EQ(error::id_word(stack::top_value()), "break");
+}
+
+TEST_F(Stack, ThrowReachesCatchWithValueAndName) {
+    stack::mark_catch(nullptr);
+    CallFrame* c = stack::ctop();
+    stack::mark_native(nullptr);
+    Cell v = integer(3), name = Cell{T_NONE, 0, 0, 0};
+    stack::push(&v);
+    stack::push(&name);
+    EXPECT_EQ(unwind_code([] { stack::throw_value(1234); }), 1234u);
+    EXPECT_EQ(stack::ctop(), c);
+    EXPECT_EQ(stack::top - stack::arguments, 2);
+    EXPECT_EQ(stack::arguments[0].data2, 3u);
+    EXPECT_TRUE(stack::arguments[1].is(T_NONE));
+}
+
+TEST_F(Stack, ErrorUnwindsToTryAndRestoresFunctionContexts) {
+    // A function context whose values pointer each activation saves and restores.
+    Handle ctx = memory::make_cells(2);
+    SeriesBuffer* b = memory::buffer_of(ctx);
+    b->head_cell()[0] = Cell{T_CONTEXT | CTX_ON_STACK, 0, 77, 0};
+    b->tail = 32;
+    stack::mark_try(nullptr);
+    stack::mark_func(nullptr, ctx);
+    stack::mark_func_body(nullptr, ctx);
+    EXPECT_NE(memory::buffer_of(ctx)->head_cell()->data2, 77u);
+    stack::mark_func(nullptr, ctx);  // a recursive activation
+    stack::mark_func_body(nullptr, ctx);
+    Cell e;
+    error::create(&e, "math", "zero-divide");
+    EXPECT_EQ(unwind_code([&] { stack::throw_error(&e); }), THROW_ERROR);
+    EXPECT_EQ(memory::buffer_of(ctx)->head_cell()->data2, 77u);
+    EXPECT_EQ(stack::frame_depth(), 1u);
+    EXPECT_TRUE(error::field(stack::top_value(), error::F_STACK)->is(T_INTEGER));
+}
+
+TEST_F(Stack, UnrollStopsAtKindOrTryAllOrBottom) {
+    stack::mark_loop(nullptr);
+    CallFrame* loop = stack::ctop();
+    Cell* loop_base = stack::arguments;
+    stack::mark_native(nullptr);
+    stack::mark_native(nullptr);
+    Cell* inner = stack::arguments;
+    EXPECT_EQ(stack::unroll_loop(true), loop);
+    EXPECT_EQ(stack::arguments, loop_base);
+    EXPECT_EQ(stack::top, inner + 1);
+    stack::mark_native(nullptr);
+    EXPECT_EQ(stack::unroll(FRAME_CATCH, false), stack::frame_begin);
+    EXPECT_EQ(stack::arguments, stack::begin);
+    EXPECT_EQ(stack::top, stack::begin);
+}
+
+TEST_F(Stack, RevertErrorMovesTheErrorIntoTheResultSlot) {
+    Cell e;
+    error::create(&e, "script", "no-value");
+    stack::reset();
+    stack::push_slot();
+    stack::push(&e);
+    stack::revert_error();
+    EXPECT_TRUE(stack::arguments->is(T_ERROR));
+    EXPECT_EQ(stack::top, stack::arguments + 1);
+}
+
+TEST_F(Stack, NameSymbolsAboveSixteenBitsStayOutOfTheKind) {
+    Cell name{T_WORD, 0, 0x12345, 0};
+    stack::mark(&name, FRAME_LOOP);
+    EXPECT_EQ(stack::ctop()->kind(), uint32_t(FRAME_LOOP));
+    EXPECT_EQ(stack::ctop()->symbol, 0x12345u);
+    Cell out;
+    stack::frame_name(&out);
+    EXPECT_EQ(out.data2, 0x12345u);
+}
+
+TEST(StackDeath, UncaughtErrorEndsWithMinusTwo) {
+    EXPECT_EXIT(
+        {
+            cycles::init();
+            boot::restart_for_tests();
+            stack::raise_error("math", "zero-divide");
+        },
+        ::testing::ExitedWithCode(254), "");
+}
+
+}  // namespace
+}  // namespace kov
