@@ -5,6 +5,7 @@
 #include "core/collector.hpp"
 #include "core/cycles.hpp"
 #include "core/memory.hpp"
+#include "core/resources.hpp"
 #include "core/slots.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
@@ -48,6 +49,7 @@ void init_runtime() {
     random::init();
     step("random");
     memory::init();
+    resources::init();
     step("memory");
     type_registry::init();
     step("type-tables");

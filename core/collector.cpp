@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <unordered_map>
 #include <vector>
 
 #include "core/boot.hpp"
+#include "core/cycles.hpp"
 #include "core/memory.hpp"
+#include "core/resources.hpp"
+#include "core/type_registry.hpp"
 #include "core/slots.hpp"
 #include "core/stack.hpp"
 
@@ -25,6 +29,20 @@ std::vector<RootMarker> markers;
 std::vector<Handle> work;          // block nodes whose cells are still to be marked
 std::vector<Handle> pending_free;  // nodes of dead buffers
 constexpr size_t PENDING_CAPACITY = 20000;
+// Old node -> new node, present only during a collection that evacuated node frames.
+std::unordered_map<Handle, Handle>* relocation = nullptr;
+
+inline void forward(Handle* ref) {
+    if (relocation) {
+        auto it = relocation->find(*ref);
+        if (it != relocation->end()) *ref = it->second;
+    }
+}
+
+Handle forward_value(Handle h) {
+    forward(&h);
+    return h;
+}
 
 inline SeriesBuffer* buf(Handle node) { return memory::buffer_of(node); }
 
@@ -100,6 +118,7 @@ RootNode::~RootNode() { root_nodes = prev; }
 
 bool mark_node(Handle* ref) {
     if (!*ref) return false;
+    forward(ref);
     SeriesBuffer* b = buf(*ref);
     if (b->flags & SER_MARK) return false;
     b->flags |= SER_MARK;
@@ -182,7 +201,7 @@ void mark_cells(Cell* first, Cell* last) {
             }
             break;
         case T_HANDLE:
-            if (handle_marker && int32_t(c->data3) >= 0) handle_marker(c);
+            if (int32_t(c->data3) >= 0) resources::mark_slot(int32_t(c->data3), nullptr);
             break;
         case T_IMAGE:
             if (c->data2) {
@@ -199,7 +218,6 @@ void mark_cells(Cell* first, Cell* last) {
     }
 }
 
-void (*handle_marker)(Cell* handle) = nullptr;
 void (*image_marker)(Cell* image) = nullptr;
 
 void clear_mark(Handle node) {
@@ -230,6 +248,10 @@ static void mark_roots() {
     if (stack::frame_begin) mark_call_frames();
     drain();
     if (slots::table_node) mark_block_node(&slots::table_node);
+    for (uint32_t id = 1; id <= type_registry::top_id; id++) {
+        Cell& w = type_registry::names[id].word;
+        if (w.header) mark_cells(&w, &w + 1);
+    }
     for (Root* r = roots; r; r = r->prev) mark_cells(&r->cell, &r->cell + 1);
     for (RootNode* r = root_nodes; r; r = r->prev) {
         if (r->kind == 1) mark_block_node(&r->node); else mark_node(&r->node);
@@ -240,6 +262,72 @@ static void mark_roots() {
         drain();
     }
 }
+
+// ---- node-frame evacuation ----
+
+namespace {
+
+NodeFrame* frame_at(Handle h) { return memory::at<NodeFrame>(h); }
+
+bool node_in_frame(NodeFrame* f, uint32_t value) {
+    Handle first = memory::handle_of(f->nodes());
+    return value >= first && value < first + f->capacity;
+}
+
+// A free node of a usable frame other than `not_this`.
+Handle take_node_elsewhere(NodeFrame* not_this) {
+    for (Handle h = memory::rec.first_node_frame; h; h = frame_at(h)->next) {
+        NodeFrame* f = frame_at(h);
+        if (f == not_this || f->to_free || !f->first_free) continue;
+        Handle node = f->first_free;
+        f->first_free = memory::node_slot(node);
+        memory::node_slot(node) = 0;
+        f->used++;
+        return node;
+    }
+    return 0;
+}
+
+void evacuate_node_frames() {
+    NodeFrame* current = nullptr;
+    uint64_t total_free = 0;
+    for (Handle h = memory::rec.first_node_frame; h; h = frame_at(h)->next) {
+        NodeFrame* f = frame_at(h);
+        if (f->to_free) continue;
+        if (!current && f->first_free) current = f;
+        total_free += f->capacity - f->used;
+    }
+    if (!current) return;
+    memory::rec.current_node_frame = memory::handle_of(current);
+    uint32_t mask = (1u << (state.evacuation_setting + 1)) - 1;
+    bool evacuated = false;
+    for (Handle h = memory::rec.last_node_frame; h; h = frame_at(h)->prev) {
+        NodeFrame* f = frame_at(h);
+        if (f == current || f->to_free || (f->history & mask) != mask || f->used >= 5000 ||
+            total_free <= 10000)
+            continue;
+        uint32_t* nodes = f->nodes();
+        for (uint32_t i = 0; i < f->capacity; i++) {
+            uint32_t v = nodes[i];
+            if (v == 0 || node_in_frame(f, v)) continue;  // a free node
+            Handle old_node = memory::handle_of(&nodes[i]);
+            Handle new_node = take_node_elsewhere(f);
+            if (!new_node) break;
+            memory::node_slot(new_node) = v;
+            memory::at<SeriesBuffer>(v)->node = new_node;
+            if (!relocation) relocation = new std::unordered_map<Handle, Handle>();
+            (*relocation)[old_node] = new_node;
+            nodes[i] = 0;
+            f->used--;
+        }
+        f->to_free = 1;
+        total_free -= f->capacity;
+        evacuated = true;
+    }
+    if (evacuated) state.node_cycles++;
+}
+
+}  // namespace
 
 // ---- compaction ----
 
@@ -327,13 +415,18 @@ void clear_fixed_marks() {
 
 }  // namespace
 
-void collect() {
+// A collection started by the allocator never moves nodes: the routine that allocates may hold
+// node handles in its locals. Only an explicit collection (recycle) evacuates node frames, and
+// every node reference the collector can see is rewritten then.
+static void collect_now(bool allow_evacuation) {
     if (state.busy) return;
     state.busy = true;
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     try {
+        if (state.evacuation && allow_evacuation) evacuate_node_frames();
         mark_roots();
-        if (sweep_resources) sweep_resources();
+        if (relocation) cycles::forward(forward_value);
+        resources::sweep();
         if (prune_ownership) prune_ownership();
         SeriesFrame* prev = nullptr;
         for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) {
@@ -346,21 +439,26 @@ void collect() {
         memory::update_node_frames();
         clear_fixed_marks();
     } catch (...) {
+        delete relocation;
+        relocation = nullptr;
         state.busy = false;
         throw;
     }
+    delete relocation;
+    relocation = nullptr;
     state.cycles++;
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     state.busy = false;
 }
 
+void collect() { collect_now(true); }
+
 bool collect_if_enabled() {
     if (!state.enabled || state.busy) return false;
-    collect();
+    collect_now(false);
     return true;
 }
 
-void (*sweep_resources)() = nullptr;
 void (*prune_ownership)() = nullptr;
 
 }  // namespace kov::collector

@@ -26,8 +26,9 @@ extern State state;
 
 void init();  // reads KOV_GC_STRESS
 void init_counters();
+// An explicit collection (recycle): may also evacuate sparse node frames, which moves nodes.
 void collect();
-// Runs a collection when enabled; true when one ran.
+// A collection for the allocator, when enabled: moves buffers but never nodes. True when one ran.
 bool collect_if_enabled();
 bool active_q();
 
@@ -45,9 +46,7 @@ void clear_mark(Handle node);
 
 // Services of other modules that take part in a collection (null until they are set up).
 extern void (*mark_hashtable)(Handle* table_ref);  // marks a hash table and what it holds
-extern void (*handle_marker)(Cell* handle);        // marks a handle's external-resource slot
 extern void (*image_marker)(Cell* image);
-extern void (*sweep_resources)();                  // finalises unmarked external resources
 extern void (*prune_ownership)();                  // drops ownership of dead series
 extern uint32_t self_symbol;                       // words spelt `self` mark their binding as a block
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "core/buffer.hpp"
 #include "core/collector.hpp"
 #include "core/runtime.hpp"
 #include "core/stack.hpp"
@@ -391,6 +392,80 @@ void free_big_series(SeriesBuffer* header) {
     if (big->prev) at<BigSeries>(big->prev)->next = big->next; else rec.big_series_list = big->next;
     if (big->next) at<BigSeries>(big->next)->prev = big->prev;
     free_frame(big);
+}
+
+// ---- statistics ----
+
+namespace {
+
+Cell number_cell(uint64_t n) {
+    Cell c{T_INTEGER, 0, uint32_t(n), 0};
+    if (n > 2147483647u) {
+        c.header = T_FLOAT;
+        c.set_float(double(n));
+    }
+    return c;
+}
+
+// Appends a new block of `n` cells to `out` (new-line marked) and answers its node.
+Handle append_block(Cell* out, uint32_t n, bool new_line) {
+    Handle node = make_cells(n);
+    Cell* c = buffer::alloc_block_tail(out);
+    *c = Cell{T_BLOCK | (new_line ? CELL_NEW_LINE : 0u), 0, node, 0};
+    return node;
+}
+
+void append_number(Handle block, uint64_t n, bool new_line) {
+    Cell* c = buffer::alloc_tail_cell(block);
+    *c = number_cell(n);
+    if (new_line) c->header |= CELL_NEW_LINE;
+}
+
+}  // namespace
+
+double series_stats(Cell* out, int mode) {
+    bool enabled = collector::state.enabled;
+    collector::state.enabled = false;
+    uint64_t total = 0, big_bytes = 0;
+    for (Handle h = rec.first_node_frame; h; h = at<NodeFrame>(h)->next) total += uint64_t(at<NodeFrame>(h)->used) * 4;
+    for (Handle h = rec.first_series_frame; h; h = at<SeriesFrame>(h)->next) {
+        SeriesFrame* f = at<SeriesFrame>(h);
+        total += uint64_t(f->bump - handle_of(f->area())) * 4;
+    }
+    for (Handle h = rec.big_series_list; h; h = at<BigSeries>(h)->next) {
+        total += at<BigSeries>(h)->size;
+        big_bytes += at<BigSeries>(h)->size + sizeof(BigSeries);
+    }
+    if (mode >= 2 && out) {
+        Handle nodes = append_block(out, 4, false);
+        for (Handle h = rec.first_node_frame; h; h = at<NodeFrame>(h)->next) {
+            NodeFrame* f = at<NodeFrame>(h);
+            uint32_t fr = f->capacity - f->used, used = f->used, capn = f->capacity;
+            Cell block{T_BLOCK | CELL_NEW_LINE, 0, make_cells(3), 0};
+            *buffer::alloc_tail_cell(nodes) = block;
+            append_number(block.data2, fr, false);
+            append_number(block.data2, used, false);
+            append_number(block.data2, capn, false);
+        }
+        Handle frames = append_block(out, 4, false);
+        for (Handle h = rec.first_series_frame; h; h = at<SeriesFrame>(h)->next) {
+            SeriesFrame* f = at<SeriesFrame>(h);
+            uint64_t area = uint64_t(f->end - handle_of(f->area())) * 4;
+            uint64_t used = uint64_t(f->bump - handle_of(f->area())) * 4;
+            Cell block{T_BLOCK | CELL_NEW_LINE, 0, make_cells(3), 0};
+            *buffer::alloc_tail_cell(frames) = block;
+            append_number(block.data2, area - used, false);
+            append_number(block.data2, used, false);
+            append_number(block.data2, area, false);
+        }
+        Handle bigs = append_block(out, 4, false);
+        for (Handle h = rec.big_series_list; h; h = at<BigSeries>(h)->next)
+            append_number(bigs, at<BigSeries>(h)->size, true);
+        *buffer::alloc_block_tail(out) = number_cell(big_bytes);
+        *buffer::alloc_block_tail(out) = number_cell(runtime::tracked_bytes());
+    }
+    collector::state.enabled = enabled;
+    return double(total);
 }
 
 }  // namespace kov::memory

@@ -144,5 +144,12 @@ Handle make_bytes_filled(uint32_t n, uint8_t byte);
 SeriesBuffer* alloc_big_series(uint32_t footprint);
 void free_big_series(SeriesBuffer* header);
 
+// Memory statistics. Mode 1 answers the bytes in use (nodes x 4, used bytes of the series frames,
+// big series). Mode 2 or more also appends to the block `out` (rooted by the caller): a block of
+// [free used capacity] per node frame, a block of [free used area] per series frame, a block of
+// the big series' sizes, the bytes of the big series with their records, and the bytes of the
+// tracked heap with its block headers.
+double series_stats(Cell* out, int mode);
+
 }  // namespace memory
 }  // namespace kov

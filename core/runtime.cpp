@@ -191,6 +191,7 @@ void runtime_error(int code, uintptr_t address) {
     exit_process(code);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 namespace {
 
 int fault_code(int sig, int si_code) {
@@ -221,6 +222,7 @@ void on_fault(int sig, siginfo_t* info, void*) {
 }
 
 }  // namespace
+#endif
 
 void install_fault_handlers() {
 #if defined(__SANITIZE_ADDRESS__)

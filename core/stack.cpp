@@ -42,8 +42,6 @@ void restore_context(const CallFrame& f) {
     if ((f.header >> 24 & 0x0F) == FRAME_FUNC && f.func_ctx) context_cell(f.func_ctx)->data2 = f.saved_values;
 }
 
-bool is_bottom(const CallFrame* f) { return f == frame_begin; }
-
 bool named_hidden(const CallFrame* f) {
     return f->symbol && (f->symbol == anon_symbol || f->symbol == body_symbol);
 }

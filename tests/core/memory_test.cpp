@@ -10,7 +10,14 @@ namespace {
 
 using testing::RuntimeTest;
 
-class Memory : public RuntimeTest {};
+// Layout tests hold bare nodes and count frames: the collector stays off.
+class Memory : public RuntimeTest {
+protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        collector::state.enabled = false;
+    }
+};
 
 TEST_F(Memory, MinimumDataAreas) {
     struct Case { Handle node; int32_t size; uint32_t unit; };

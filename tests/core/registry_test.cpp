@@ -254,6 +254,7 @@ class RawArrays : public RuntimeTest {};
 
 TEST_F(RawArrays, IntsBytesAndEdges) {
     Handle a = buffer::make_array(2, 4);
+    collector::RootNode keep_a(a);
     EXPECT_EQ(buffer::find_pointer(a, 5), -1);
     buffer::remove_pointer(a, 5);
     EXPECT_EQ(buffer::array_length(a), 0u);
@@ -271,10 +272,12 @@ TEST_F(RawArrays, IntsBytesAndEdges) {
     buffer::remove_bytes(a, 0, 8);
     EXPECT_EQ(buffer::pick_int(a, 1), 30u);
     Handle c = buffer::copy_array(a);
+    collector::RootNode keep_c(c);
     EXPECT_EQ(buffer::array_length(c), buffer::array_length(a));
     buffer::truncate_at(a, 1);
     EXPECT_EQ(buffer::array_length(a), 0u);
     Handle b = buffer::make_array(0, 1);
+    collector::RootNode keep_b(b);
     buffer::append_bytes(b, "hello", 5);
     buffer::append_byte(b, '!');
     EXPECT_EQ(buffer::pick_byte(b, 6), '!');
@@ -287,12 +290,14 @@ TEST_F(RawArrays, ReplicateAndReserve) {
     buffer::replicate(data, 3, 12);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 36), "abcabcabcabcabcabcabcabcabcabcabcabc");
     Handle block = memory::make_cells(1);
+    collector::RootNode keep_block(block, 1);
     for (int i = 0; i < 9; i++) buffer::alloc_tail_cell(block)->data2 = uint32_t(i);
     SeriesBuffer* bb = memory::buffer_of(block);
     EXPECT_EQ(bb->length(), 9u);
     EXPECT_EQ(bb->size, 256);
     EXPECT_EQ(bb->head_cell()[8].data2, 8u);
     Handle bytes = memory::make_bytes(16);
+    collector::RootNode keep_bytes(bytes);
     buffer::reserve_tail(bytes, 100);  // more than the size: the buffer grows to 2n
     EXPECT_EQ(memory::buffer_of(bytes)->size, 208);
 }
