@@ -5,6 +5,7 @@
 #include "core/collector.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <unordered_map>
 #include <vector>
@@ -422,6 +423,7 @@ static void collect_now(bool allow_evacuation) {
     if (state.busy) return;
     state.busy = true;
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    auto started = std::chrono::steady_clock::now();
     try {
         if (state.evacuation && allow_evacuation) evacuate_node_frames();
         mark_roots();
@@ -447,6 +449,10 @@ static void collect_now(bool allow_evacuation) {
     delete relocation;
     relocation = nullptr;
     state.cycles++;
+    state.last_ns = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now() - started)
+                                 .count());
+    state.total_ns += state.last_ns;
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     state.busy = false;
 }

@@ -21,6 +21,8 @@ struct State {
     uint32_t cycles = 0;        // collections done
     uint32_t node_cycles = 0;   // collections that evacuated node frames
     uint32_t evacuation_setting = 5;
+    uint64_t total_ns = 0;      // time spent collecting
+    uint64_t last_ns = 0;       // duration of the last collection
 };
 extern State state;
 

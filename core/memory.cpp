@@ -120,6 +120,7 @@ void* alloc_frame(size_t size) {
     try {
         void* p = os_alloc(size);
         rec.os_bytes += rounded;
+        if (rec.os_bytes > rec.peak_os_bytes) rec.peak_os_bytes = rec.os_bytes;
         return p;
     } catch (const Unwind& u) {
         if (u.code < 0x7FFFFFF6 || u.code > 0x7FFFFFF8) throw;

@@ -85,6 +85,7 @@ constexpr uint32_t FRAME_MIN_ROOM = 52428;  // 0xCCCC: a frame with less room le
 
 struct MemoryRecord {
     uint64_t os_bytes;
+    uint64_t peak_os_bytes;
     Handle first_node_frame, last_node_frame, current_node_frame;
     Handle first_series_frame, current_series_frame, last_series_frame;
     int32_t default_frame_size;
