@@ -9,6 +9,7 @@
 #include "core/slots.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
+#include "core/unicode.hpp"
 #include "datatypes/simple.hpp"
 #include "evaluator/random.hpp"
 
@@ -67,6 +68,8 @@ void init_runtime() {
     *buffer::alloc_tail_cell(root_block) = Cell{T_BINARY, 0, frame_node, 0};
     step("root-block");
 
+    unicode::init_case_tables();
+    step("case-tables");
     stack::init(arg_node, frame_node);
     step("stacks");
     slots::init();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "core/collector.hpp"
 #include "core/cycles.hpp"
 #include "core/memory.hpp"
 #include "datatypes/error.hpp"
@@ -330,25 +331,27 @@ void raise_error(const char* category, const char* id, std::initializer_list<con
     if (!begin) runtime::runtime_error(FATAL_OUT_OF_MEMORY, 0);  // before the stacks exist
     static bool raising_no_memory = false;
     if (raising_no_memory) runtime::runtime_error(FATAL_OUT_OF_MEMORY, 0);
-    Cell argv[3] = {};
+    // The arguments stay rooted while the error is made: making it allocates.
+    collector::Root argv[3];
     int n = 0;
     for (const Cell* a : args) {
-        if (n < 3 && a) argv[n] = *a;
+        if (n < 3 && a) argv[n].cell = *a;
         n++;
     }
-    Cell error;
+    collector::Root error;
     bool no_memory = std::string_view(id) == "no-memory";
     raising_no_memory = no_memory;
     try {
-        error::create(&error, category, id, n > 0 ? &argv[0] : nullptr, n > 1 ? &argv[1] : nullptr,
-                      n > 2 ? &argv[2] : nullptr);
+        error::create(error.get(), category, id, n > 0 ? argv[0].get() : nullptr,
+                      n > 1 ? argv[1].get() : nullptr, n > 2 ? argv[2].get() : nullptr);
     } catch (...) {
         raising_no_memory = false;
         throw;
     }
     raising_no_memory = false;
-    if (error_hook) error_hook(&error);
-    throw_error(&error);
+    if (error_hook) error_hook(error.get());
+    Cell e = error.cell;
+    throw_error(&e);
 }
 
 void (*error_hook)(const Cell* error) = nullptr;

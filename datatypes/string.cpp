@@ -3,6 +3,7 @@
 
 #include "core/buffer.hpp"
 #include "core/memory.hpp"
+#include "core/unicode.hpp"
 
 namespace kov::string {
 
@@ -37,28 +38,8 @@ uint32_t length(const Cell* str) {
 }
 
 std::string to_utf8(const Cell* str) {
-    SeriesBuffer* b = memory::buffer_of(str->data2);
     std::string out;
-    uint32_t unit = b->unit(), n = b->length();
-    for (uint32_t i = str->data1; i < n; i++) {
-        uint32_t cp = 0;
-        std::memcpy(&cp, b->head_ptr() + i * unit, unit);
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
+    unicode::append_utf8(out, str);
     return out;
 }
 
