@@ -47,22 +47,21 @@ Handle forward_value(Handle h) {
 
 inline SeriesBuffer* buf(Handle node) { return memory::buffer_of(node); }
 
+// Returns the queued nodes to their frames' free chains; each node's frame is found by a binary
+// search over the frames sorted by address.
 void flush_free_nodes() {
     if (pending_free.empty()) return;
-    std::sort(pending_free.begin(), pending_free.end());
     std::vector<NodeFrame*> frames;
     for (Handle h = memory::rec.first_node_frame; h; h = memory::at<NodeFrame>(h)->next)
         frames.push_back(memory::at<NodeFrame>(h));
     std::sort(frames.begin(), frames.end());
-    size_t fi = 0;
     for (Handle node : pending_free) {
-        while (fi < frames.size()) {
-            NodeFrame* f = frames[fi];
-            Handle first = memory::handle_of(f->nodes());
-            if (node >= first + f->capacity) { fi++; continue; }
-            if (node >= first) memory::free_node(f, node);
-            break;
-        }
+        auto it = std::upper_bound(frames.begin(), frames.end(), node, [](Handle n, NodeFrame* f) {
+            return n < memory::handle_of(f->nodes());
+        });
+        if (it == frames.begin()) continue;
+        NodeFrame* f = *(it - 1);
+        if (node < memory::handle_of(f->nodes()) + f->capacity) memory::free_node(f, node);
     }
     pending_free.clear();
 }
