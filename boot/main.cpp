@@ -1,6 +1,7 @@
 // The program entry: sets up the runtime on a thread with a large stack, runs the start-up
 // sequence and hands over to the console.
 #include <pthread.h>
+#include <csignal>
 
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "core/boot.hpp"
 #include "core/collector.hpp"
 #include "core/cycles.hpp"
+#include "core/output.hpp"
 #include "core/runtime.hpp"
 
 namespace {
@@ -24,6 +26,8 @@ void* run(void* p) {
     auto* a = static_cast<Args*>(p);
     using namespace kov;
     runtime::install_fault_handlers();
+    std::signal(SIGPIPE, SIG_IGN);  // a closed output pipe is a write error, not the end
+    output::read_console_attributes();
     runtime::set_stack_limit_from_here(MACHINE_STACK - (size_t(16) << 20));
     cycles::init();
     collector::init();

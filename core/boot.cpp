@@ -5,7 +5,9 @@
 #include "core/collector.hpp"
 #include "core/cycles.hpp"
 #include "core/memory.hpp"
+#include "core/output.hpp"
 #include "core/resources.hpp"
+#include "core/runtime.hpp"
 #include "core/slots.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
@@ -47,6 +49,11 @@ void init_runtime() {
     steps.clear();
     booting = true;
     step("boot-flag");
+    output::init_hooks();
+    step("output-hooks");
+    output::init_console(1);
+    runtime::flush_output = output::flush;
+    step("platform");
     random::init();
     step("random");
     memory::init();

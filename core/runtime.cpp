@@ -176,7 +176,10 @@ static size_t format_report(char* out, size_t cap, int code, uintptr_t address) 
     return n;
 }
 
+void (*flush_output)() = nullptr;
+
 void exit_process(int status) {
+    if (flush_output) flush_output();
     std::fflush(nullptr);
     free_all();
     std::_Exit(status & 0xFF);
@@ -186,6 +189,7 @@ void runtime_error(int code, uintptr_t address) {
     if (code == 0) exit_process(0);
     char msg[160];
     size_t n = format_report(msg, sizeof msg, code, address);
+    if (flush_output) flush_output();
     std::fflush(nullptr);
     write_all(1, msg, n);
     exit_process(code);

@@ -64,6 +64,9 @@ void set_stack_limit_from_here(size_t usable_bytes);
 // Installs the processor-fault handlers on an alternate signal stack.
 void install_fault_handlers();
 
+// Called before the process ends and before a fatal report, to flush buffered console output.
+extern void (*flush_output)();
+
 // Ends the process: flushes console output, frees the tracked heap, exits with the status.
 [[noreturn]] void exit_process(int status);
 
