@@ -439,3 +439,40 @@ TEST_F(Cells, SwitchFind) {
 
 }  // namespace
 }  // namespace kov
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kov {
+namespace {
+
+// Runs `body` in a child process with standard output on a pipe; answers {status, output}.
+template <class F> std::pair<int, std::string> run_captured(F body) {
+    int fds[2];
+    if (pipe(fds) != 0) return {-1, ""};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        close(fds[0]);
+        body();
+        _exit(123);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+TEST(FatalErrors, ReportText) {
+    auto [status, text] = run_captured([] { runtime::runtime_error(FATAL_NO_CATCH, 0xBEEF); });
+    EXPECT_EQ(status, 95);
+    EXPECT_EQ(text, "*** Runtime Error 95: no CATCH for THROW\n*** at: 0000BEEFh\n");
+}
+
+}  // namespace
+}  // namespace kov
