@@ -3,16 +3,22 @@
 
 #include "core/buffer.hpp"
 #include "core/collector.hpp"
+#include "core/context.hpp"
 #include "core/cycles.hpp"
+#include "core/hashtable.hpp"
 #include "core/memory.hpp"
 #include "core/output.hpp"
+#include "core/ownership.hpp"
 #include "core/resources.hpp"
 #include "core/runtime.hpp"
+#include "core/runtime_words.hpp"
 #include "core/slots.hpp"
 #include "core/stack.hpp"
+#include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/random.hpp"
 
 namespace kov::boot {
@@ -32,6 +38,19 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    symbol::init();
+    context::init();
+}
+
+// Services that modules built apart from each other lend one another.
+void connect_services() {
+    hashtable::upper_case_hook = [](uint32_t cp) { return unicode::change_case_char(cp, true); };
+    unicode::services.part_word = [](Cell* out) { *out = *word::load("part"); };
+    unicode::services.ownership_check = [](const Cell* value, const char* action, uint32_t index,
+                                           uint32_t count) {
+        collector::Root a(*word::load(action));
+        return ownership::check(value, a.get(), nullptr, int32_t(index), int32_t(count));
+    };
 }
 
 }  // namespace
@@ -67,18 +86,33 @@ void init_runtime() {
     memory::make_series_frame();
     step("frames");
 
-    // The root block, made alone, then the stacks inside it.
+    // The root block, made alone, then the stacks and the symbol block inside it.
     root_block = memory::make_cells(ROOT_BLOCK_CELLS);
     Handle arg_node, frame_node;
     stack::make_stacks(arg_node, frame_node);
     *buffer::alloc_tail_cell(root_block) = Cell{T_BLOCK, 0, arg_node, 0};
     *buffer::alloc_tail_cell(root_block) = Cell{T_BINARY, 0, frame_node, 0};
+    Handle symbol_block = memory::make_cells(symbol::INITIAL_SYMBOLS);
+    *buffer::alloc_tail_cell(root_block) = Cell{T_BLOCK, 0, symbol_block, 0};
     step("root-block");
 
+    context::init_global();
+    step("global-context");
     unicode::init_case_tables();
     step("case-tables");
+    symbol::init_table(symbol_block);
+    step("symbol-table");
+    type_registry::intern_names();
+    step("type-names");
+    runtime_words::init();
+    runtime_words::init_refinements();
+    runtime_words::init_issue();
+    step("runtime-words");
+    ownership::init();
+    step("ownership");
     stack::init(arg_node, frame_node);
     step("stacks");
+    connect_services();
     slots::init();
     step("slots");
     collector::init_counters();
@@ -92,6 +126,10 @@ void restart_for_tests() {
     stack::frame_begin = stack::frame_end = stack::frame_top = nullptr;
     stack::arg_stack_node = stack::frame_stack_node = 0;
     slots::table_node = 0;
+    symbol::table = 0;
+    context::global = 0;
+    ownership::table = 0;
+    type_registry::load_word = nullptr;
     cycles::reset();
     memory::reset_for_tests();
     init_runtime();

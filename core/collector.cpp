@@ -220,6 +220,8 @@ void mark_cells(Cell* first, Cell* last) {
 
 void (*image_marker)(Cell* image) = nullptr;
 
+Handle forwarded(Handle node) { return forward_value(node); }
+
 void clear_mark(Handle node) {
     if (node) buf(node)->flags &= ~SER_MARK;
 }
@@ -429,6 +431,7 @@ static void collect_now(bool allow_evacuation) {
         if (relocation) cycles::forward(forward_value);
         resources::sweep();
         if (prune_ownership) prune_ownership();
+        drain();
         SeriesFrame* prev = nullptr;
         for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) {
             SeriesFrame* f = memory::at<SeriesFrame>(h);

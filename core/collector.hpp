@@ -45,6 +45,8 @@ void mark_series_value(Cell* cell);
 void mark_context(Handle* ctx_ref);
 void mark_cells(Cell* first, Cell* last);
 void clear_mark(Handle node);
+// The node a reference now names: its new node when the running collection evacuated it.
+Handle forwarded(Handle node);
 
 // Services of other modules that take part in a collection (null until they are set up).
 extern void (*mark_hashtable)(Handle* table_ref);  // marks a hash table and what it holds

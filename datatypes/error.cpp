@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "core/memory.hpp"
+#include "core/symbol.hpp"
 
 namespace kov::error {
 
@@ -92,14 +93,21 @@ void create(Cell* out, std::string_view category, std::string_view id, const Cel
             const Cell* a2, const Cell* a3) {
     int cat = 9, slot = 12;  // internal invalid-error for anything the catalogue lacks
     if (!lookup(category, id, cat, slot)) lookup("internal", "invalid-error", cat, slot);
+    // The type and id words (their slots as integers while the symbol table does not exist),
+    // made before the field block so that nothing allocates while it is unrooted.
+    Cell type_cell{T_INTEGER, 0, uint32_t(cat), 0}, id_cell{T_INTEGER, 0, uint32_t(slot), 0};
+    if (symbol::table) {
+        type_cell = Cell{T_WORD, 0, symbol::make(catalogue[cat].word), 0xFFFFFFFFu};
+        id_cell = Cell{T_WORD, 0, symbol::make(catalogue[cat].ids[slot - 2]), 0xFFFFFFFFu};
+    }
     Handle node = memory::make_cells(FIELD_COUNT);
     SeriesBuffer* b = memory::buffer_of(node);
     Cell* f = b->head_cell();
     for (int i = 0; i < FIELD_COUNT; i++) f[i] = Cell{T_NONE, 0, 0, 0};
     b->tail = b->head + FIELD_COUNT * 16;
     f[F_CODE] = Cell{T_INTEGER, 0, uint32_t(cat * 100 + slot - 2), 0};
-    f[F_TYPE] = Cell{T_INTEGER, 0, uint32_t(cat), 0};
-    f[F_ID] = Cell{T_INTEGER, 0, uint32_t(slot), 0};
+    f[F_TYPE] = type_cell;
+    f[F_ID] = id_cell;
     if (a1) f[F_ARG1] = *a1;
     if (a2) f[F_ARG2] = *a2;
     if (a3) f[F_ARG3] = *a3;
