@@ -7,11 +7,16 @@
 #include "core/stack.hpp"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
+#include "core/buffer.hpp"
 #include "core/collector.hpp"
+#include "core/context.hpp"
 #include "core/cycles.hpp"
 #include "core/memory.hpp"
+#include "core/symbol.hpp"
+#include "core/unicode.hpp"
 #include "datatypes/error.hpp"
 
 namespace kov::stack {
@@ -370,5 +375,58 @@ void frame_name(Cell* out) {
 }
 
 uint32_t not_found_symbol = 0;
+
+namespace {
+
+// The word naming a frame, bound in `ctx` when the name is there.
+Cell frame_word(const CallFrame* f, Handle ctx) {
+    Cell w{T_WORD, 0, f->symbol, 0xFFFFFFFFu};
+    if (ctx) {
+        int32_t slot = context::find_word(ctx, f->symbol, false);
+        if (slot >= 0) w = Cell{T_WORD, ctx, f->symbol, uint32_t(slot)};
+    }
+    return w;
+}
+
+bool traced(const CallFrame* f, int32_t level) {
+    if (f->symbol == 0 || named_hidden(f)) return false;
+    if (level > 1) return true;
+    Cell w = frame_word(f, f->name_ctx);
+    if (!w.data1) return false;
+    Cell* v = context::get_in(&w, w.data1);
+    return v && v->is(T_FUNCTION);
+}
+
+}  // namespace
+
+void collect_calls(Cell* out) {
+    for (CallFrame* f = frame_top - 1; f > frame_begin; f--) {
+        if (f->symbol == 0 || named_hidden(f)) continue;
+        Cell w = frame_word(f, f->func_ctx ? f->func_ctx : context::global);
+        Cell pos{T_INTEGER, 0, f->saved_args, 0};
+        *buffer::alloc_block_tail(out) = w;
+        *buffer::alloc_block_tail(out) = pos;
+    }
+}
+
+void collect_trace(int32_t level, Cell* out, CallFrame* last) {
+    for (CallFrame* f = frame_begin; f <= last && f < frame_top; f++) {
+        if (!traced(f, level)) continue;
+        Cell w = frame_word(f, f->name_ctx);
+        *buffer::alloc_block_tail(out) = w;
+    }
+}
+
+int32_t form_trace(int32_t level, Cell* out, CallFrame* last, int32_t budget) {
+    for (CallFrame* f = frame_begin; f <= last && f < frame_top && budget > 0; f++) {
+        if (!traced(f, level)) continue;
+        std::string name = symbol::name(f->symbol) + " ";
+        unicode::load_utf8_into(reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()),
+                                out, false, nullptr);
+        budget -= int32_t(unicode::utf8_length_q(reinterpret_cast<const uint8_t*>(name.data()),
+                                                 reinterpret_cast<const uint8_t*>(name.data()) + name.size()));
+    }
+    return budget;
+}
 
 }  // namespace kov::stack

@@ -118,6 +118,17 @@ void frame_name(Cell* out);
 void set_hidden_symbols(uint32_t anon, uint32_t body);
 extern uint32_t not_found_symbol;
 
+// For each frame from the top down (the bottom frame and hidden names excepted): the name word,
+// found in the frame's function context (the global context when it has none), and the position
+// of its caller's arguments base, appended to the block value `out` (rooted).
+void collect_calls(Cell* out);
+// The names of the frames from the bottom up to `last` (hidden names excepted), appended to the
+// block `out` (rooted): every name when level > 1, else only names whose value is a function!.
+void collect_trace(int32_t level, Cell* out, CallFrame* last);
+// The same names formed into the string `out` (rooted), oldest first, each followed by a space,
+// within a budget of characters; answers the budget left.
+int32_t form_trace(int32_t level, Cell* out, CallFrame* last, int32_t budget);
+
 // Restores the stacks to a saved state on scope exit unless dismissed (for C++ guards).
 struct Snapshot {
     Cell* arguments;

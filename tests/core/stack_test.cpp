@@ -249,3 +249,57 @@ TEST(StackDeath, UncaughtErrorEndsWithMinusTwo) {
 
 }  // namespace
 }  // namespace kov
+
+#include "core/buffer.hpp"
+#include "core/context.hpp"
+#include "core/symbol.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/word.hpp"
+
+namespace kov {
+namespace {
+
+class StackNames : public testing::RuntimeTest {};
+
+TEST_F(StackNames, CallsTracesAndNames) {
+    Cell f_word = *word::load("fn-a");
+    Cell n_word = *word::load("native-b");
+    Cell anon = *word::load("<anon>");
+    Cell function{T_FUNCTION, 0, 0, 0};
+    context::set(&f_word, &function);
+    stack::mark_interp_func(&f_word);
+    stack::mark_interp_native(&n_word);
+    stack::mark_native(&anon);  // hidden from every name report
+    CallFrame* last = stack::ctop();
+
+    collector::Root calls(Cell{T_BLOCK, 0, memory::make_cells(8), 0});
+    stack::collect_calls(calls.get());
+    SeriesBuffer* b = memory::buffer_of(calls->data2);
+    ASSERT_EQ(b->length(), 4u);
+    EXPECT_EQ(symbol::name(b->head_cell()[0].data2), "native-b");  // newest first
+    EXPECT_EQ(b->head_cell()[0].data1, context::global);
+    EXPECT_TRUE(b->head_cell()[1].is(T_INTEGER));
+    EXPECT_EQ(symbol::name(b->head_cell()[2].data2), "fn-a");
+
+    collector::Root trace(Cell{T_BLOCK, 0, memory::make_cells(8), 0});
+    stack::collect_trace(1, trace.get(), last);  // level 1: functions only
+    b = memory::buffer_of(trace->data2);
+    ASSERT_EQ(b->length(), 1u);
+    EXPECT_EQ(symbol::name(b->head_cell()[0].data2), "fn-a");
+    collector::Root all(Cell{T_BLOCK, 0, memory::make_cells(8), 0});
+    stack::collect_trace(2, all.get(), last);
+    EXPECT_EQ(memory::buffer_of(all->data2)->length(), 2u);
+
+    collector::Root text;
+    string::make_at(text.get(), 16);
+    int32_t left = stack::form_trace(2, text.get(), last, 100);
+    EXPECT_EQ(string::to_utf8(text.get()), "fn-a native-b ");
+    EXPECT_EQ(left, 100 - 14);
+
+    Cell name;
+    stack::frame_name(&name);
+    EXPECT_EQ(symbol::name(name.data2), "native-b");  // the hidden frame is skipped
+}
+
+}  // namespace
+}  // namespace kov
