@@ -36,13 +36,13 @@ void* run(void* p) {
     collector::state.enabled = true;
     for (int i = 1; i < a->argc; i++) {
         if (std::strcmp(a->argv[i], "--version") == 0) {
-            std::printf("Kov 0.1.0\n");
+            output::write_c_string("Kov 0.1.0\n");
             a->status = 0;
             return nullptr;
         }
     }
-    std::printf("--== Kov 0.1.0 ==--\n");
-    std::printf("The runtime core is up; the evaluator and the console are not built yet.\n");
+    output::write_c_string("--== Kov 0.1.0 ==--\n");
+    output::write_c_string("The runtime core is up; the evaluator and the console are not built yet.\n");
     a->status = 0;
     return nullptr;
 }

@@ -301,20 +301,27 @@ void evacuate_node_frames() {
     }
     if (!current) return;
     memory::rec.current_node_frame = memory::handle_of(current);
+    // Choose the frames first and flag them, so that no node is moved into a frame that is
+    // itself being emptied.
     uint32_t mask = (1u << (state.evacuation_setting + 1)) - 1;
-    bool evacuated = false;
+    std::vector<NodeFrame*> chosen;
     for (Handle h = memory::rec.last_node_frame; h; h = frame_at(h)->prev) {
         NodeFrame* f = frame_at(h);
         if (f == current || f->to_free || (f->history & mask) != mask || f->used >= 5000 ||
             total_free <= 10000)
             continue;
+        f->to_free = 1;
+        total_free -= f->capacity;
+        chosen.push_back(f);
+    }
+    for (NodeFrame* f : chosen) {
         uint32_t* nodes = f->nodes();
-        for (uint32_t i = 0; i < f->capacity; i++) {
+        for (uint32_t i = 0; i < f->capacity && f->used; i++) {
             uint32_t v = nodes[i];
             if (v == 0 || node_in_frame(f, v)) continue;  // a free node
-            Handle old_node = memory::handle_of(&nodes[i]);
             Handle new_node = take_node_elsewhere(f);
             if (!new_node) break;
+            Handle old_node = memory::handle_of(&nodes[i]);
             memory::node_slot(new_node) = v;
             memory::at<SeriesBuffer>(v)->node = new_node;
             if (!relocation) relocation = new std::unordered_map<Handle, Handle>();
@@ -322,11 +329,9 @@ void evacuate_node_frames() {
             nodes[i] = 0;
             f->used--;
         }
-        f->to_free = 1;
-        total_free -= f->capacity;
-        evacuated = true;
+        if (f->used) f->to_free = 0;  // no room for every node: the frame stays
     }
-    if (evacuated) state.node_cycles++;
+    if (!chosen.empty()) state.node_cycles++;
 }
 
 }  // namespace
