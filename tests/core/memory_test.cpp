@@ -194,3 +194,50 @@ TEST_F(Memory, CellsUnsetFillsWholeArea) {
 
 }  // namespace
 }  // namespace kov
+
+#include "core/collector.hpp"
+
+namespace kov {
+namespace {
+
+class FrameRoom : public testing::RuntimeTest {
+protected:
+    static uint32_t room(Handle frame) {
+        SeriesFrame* f = memory::at<SeriesFrame>(frame);
+        return (f->end - f->bump) * 4;
+    }
+    static int frame_count() {
+        int n = 0;
+        for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) n++;
+        return n;
+    }
+    // Leaves `after` bytes of room in the first frame once garbage is collected, `before` now,
+    // then asks for a buffer of footprint `want`. Answers whether a new frame was made.
+    static bool new_frame_for(uint32_t after, uint32_t before, uint32_t want) {
+        collector::collect();
+        Handle first = memory::rec.first_series_frame;
+        EXPECT_EQ(frame_count(), 1);
+        collector::RootNode live(memory::make_bytes(room(first) - after - 24));
+        uint32_t after_real = room(first);  // what a collection will leave (sizes round to 16)
+        EXPECT_NEAR(double(after_real), double(after), 16);
+        memory::make_bytes(after_real - before - 24);  // garbage
+        EXPECT_LT(room(first), want);
+        uint32_t cycles = collector::state.cycles;
+        memory::make_bytes(want - 24);
+        EXPECT_EQ(collector::state.cycles, cycles + 1);  // a collection ran first
+        return frame_count() == 2;
+    }
+};
+
+TEST_F(FrameRoom, AFrameWithLittleRoomAfterACollectionIsPassedOver) {
+    if (collector::state.stress) GTEST_SKIP() << "counts collections";
+    EXPECT_TRUE(new_frame_for(52400, 10000, 40000));  // below 52,428 bytes
+}
+
+TEST_F(FrameRoom, AFrameWithEnoughRoomAfterACollectionIsUsed) {
+    if (collector::state.stress) GTEST_SKIP() << "counts collections";
+    EXPECT_FALSE(new_frame_for(52460, 10000, 40000));
+}
+
+}  // namespace
+}  // namespace kov
