@@ -10,11 +10,15 @@
 #include "core/unicode_tables.hpp"
 #include "datatypes/error.hpp"
 #include "tests/core/runtime_fixture.hpp"
+#include "tests/core/text_fixture.hpp"
 
 namespace kov {
 namespace {
 
-using Units = std::vector<uint32_t>;
+using testing::Text;
+using testing::Units;
+using testing::make_text;
+using testing::read_text;
 using testing::unwind_code;
 namespace tables = unicode::tables;
 
@@ -28,37 +32,6 @@ protected:
     void TearDown() override { unicode::services = saved; }
     unicode::Services saved{};
 };
-
-Handle make_text(const Units& cps, uint32_t unit) {
-    Handle node = memory::make_string_buffer(cps.empty() ? 1 : uint32_t(cps.size()), unit);
-    SeriesBuffer* b = memory::buffer_of(node);
-    for (size_t i = 0; i < cps.size(); i++) std::memcpy(b->head_ptr() + i * unit, &cps[i], unit);
-    b->tail = b->head + uint32_t(cps.size()) * unit;
-    return node;
-}
-
-struct Text {
-    uint32_t unit;
-    Units units;
-    bool operator==(const Text&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Text& t) {
-    os << "unit " << t.unit << " [";
-    for (uint32_t u : t.units) os << std::hex << "0x" << u << " ";
-    return os << "]" << std::dec;
-}
-
-Text read_text(Handle node) {
-    SeriesBuffer* b = memory::buffer_of(node);
-    Text t{b->unit(), {}};
-    for (uint32_t i = 0; i < b->length(); i++) {
-        uint32_t v = 0;
-        std::memcpy(&v, b->head_ptr() + i * b->unit(), b->unit());
-        t.units.push_back(v);
-    }
-    return t;
-}
 
 Units ascii(const std::string& s) { return Units(s.begin(), s.end()); }
 

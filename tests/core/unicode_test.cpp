@@ -14,49 +14,19 @@
 #include "core/unicode.hpp"
 #include "datatypes/error.hpp"
 #include "tests/core/runtime_fixture.hpp"
+#include "tests/core/text_fixture.hpp"
 
 namespace kov {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Units = std::vector<uint32_t>;
+using testing::Text;
+using testing::Units;
+using testing::make_text;
+using testing::read_text;
 using testing::unwind_code;
 
 class Unicode : public testing::RuntimeTest {};
-
-struct Text {
-    uint32_t unit;
-    Units units;
-    bool operator==(const Text&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Text& t) {
-    os << "unit " << t.unit << " [";
-    for (uint32_t u : t.units) os << std::hex << "0x" << u << " ";
-    return os << "]" << std::dec;
-}
-
-Text read_text(Handle node) {
-    SeriesBuffer* b = memory::buffer_of(node);
-    Text t{b->unit(), {}};
-    uint32_t n = b->length();
-    for (uint32_t i = 0; i < n; i++) {
-        const uint8_t* p = b->head_ptr() + i * b->unit();
-        uint32_t v = 0;
-        std::memcpy(&v, p, b->unit());
-        t.units.push_back(v);
-    }
-    return t;
-}
-
-// A new text buffer of the given unit holding the code points (not rooted).
-Handle make_text(const Units& cps, uint32_t unit) {
-    Handle node = memory::make_string_buffer(cps.empty() ? 1 : uint32_t(cps.size()), unit);
-    SeriesBuffer* b = memory::buffer_of(node);
-    for (size_t i = 0; i < cps.size(); i++) std::memcpy(b->head_ptr() + i * unit, &cps[i], unit);
-    b->tail = b->head + uint32_t(cps.size()) * unit;
-    return node;
-}
 
 Cell text_value(Handle node, uint32_t head = 0) { return Cell{T_STRING, head, node, 0}; }
 
