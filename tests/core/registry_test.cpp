@@ -5,7 +5,9 @@
 #include "core/boot.hpp"
 #include "core/buffer.hpp"
 #include "core/cell.hpp"
+#include "core/hashtable.hpp"
 #include "core/memory.hpp"
+#include "core/symbol.hpp"
 #include "core/slots.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
@@ -314,11 +316,14 @@ TEST(Startup, RootBlockAndOrder) {
     EXPECT_LT(pos("memory"), pos("datatypes"));
     EXPECT_LT(pos("datatypes"), pos("frames"));
     EXPECT_LT(pos("frames"), pos("root-block"));
-    EXPECT_LT(pos("root-block"), pos("stacks"));
+    const char* later[] = {"root-block", "global-context", "case-tables", "symbol-table",
+                           "type-names", "runtime-words", "ownership", "stacks", "slots"};
+    for (size_t i = 1; i < std::size(later); i++) EXPECT_LT(pos(later[i - 1]), pos(later[i])) << later[i];
     EXPECT_EQ(steps.back(), "collector-counters");
     SeriesBuffer* root = memory::buffer_of(boot::root_block);
     EXPECT_EQ(root->head_cell()[0].data2, stack::arg_stack_node);
     EXPECT_EQ(root->head_cell()[1].data2, stack::frame_stack_node);
+    EXPECT_EQ(root->head_cell()[2].data2, hashtable::record(symbol::table)->data);  // the symbol block
     EXPECT_TRUE(boot::booting);
     EXPECT_FALSE(collector::state.enabled);
     EXPECT_EQ(random::hash_seed, 0x0055860Cu);
