@@ -55,13 +55,21 @@ void flush_free_nodes() {
     for (Handle h = memory::rec.first_node_frame; h; h = memory::at<NodeFrame>(h)->next)
         frames.push_back(memory::at<NodeFrame>(h));
     std::sort(frames.begin(), frames.end());
+    // Dead nodes come in runs from one frame: try the frame of the previous node first.
+    NodeFrame* last = nullptr;
+    Handle last_first = 0, last_end = 0;
     for (Handle node : pending_free) {
-        auto it = std::upper_bound(frames.begin(), frames.end(), node, [](Handle n, NodeFrame* f) {
-            return n < memory::handle_of(f->nodes());
-        });
-        if (it == frames.begin()) continue;
-        NodeFrame* f = *(it - 1);
-        if (node < memory::handle_of(f->nodes()) + f->capacity) memory::free_node(f, node);
+        if (!(node >= last_first && node < last_end)) {
+            auto it = std::upper_bound(frames.begin(), frames.end(), node, [](Handle n, NodeFrame* f) {
+                return n < memory::handle_of(f->nodes());
+            });
+            if (it == frames.begin()) continue;
+            last = *(it - 1);
+            last_first = memory::handle_of(last->nodes());
+            last_end = last_first + last->capacity;
+            if (node >= last_end) continue;
+        }
+        memory::free_node(last, node);
     }
     pending_free.clear();
 }
