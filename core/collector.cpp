@@ -356,6 +356,7 @@ inline uint32_t fp(uint8_t* p) { return at_ptr(p)->footprint(); }
 // Moves the run [from, to) to dest and re-points the nodes of its buffers.
 void move_run(uint8_t* from, uint8_t* to, uint8_t* dest) {
     size_t len = size_t(to - from);
+    memory::unpoison(dest, len);
     std::memmove(dest, from, len);
     for (uint8_t* p = dest; p < dest + len; p += fp(p)) {
         SeriesBuffer* b = at_ptr(p);
@@ -402,7 +403,10 @@ void compact_frame(SeriesFrame* f, SeriesFrame* prev) {
         }
         p = q;
     }
-    if (gap) f->bump = memory::handle_of(gap);
+    if (gap) {
+        f->bump = memory::handle_of(gap);
+        memory::poison(gap, size_t(end - gap));
+    }
 }
 
 void sweep_big_series() {

@@ -11,6 +11,10 @@
 #include <cstdlib>
 #include <map>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "core/buffer.hpp"
 #include "core/collector.hpp"
 #include "core/runtime.hpp"
@@ -66,6 +70,14 @@ uint32_t round16(uint64_t n) { return uint32_t((n + 15) & ~uint64_t(15)); }
 uint8_t* arena = nullptr;
 MemoryRecord rec{};
 
+#if defined(__SANITIZE_ADDRESS__)
+void poison(const void* start, size_t bytes) { ASAN_POISON_MEMORY_REGION(start, bytes); }
+void unpoison(const void* start, size_t bytes) { ASAN_UNPOISON_MEMORY_REGION(start, bytes); }
+#else
+void poison(const void*, size_t) {}
+void unpoison(const void*, size_t) {}
+#endif
+
 bool in_arena(const void* p) {
     auto b = static_cast<const uint8_t*>(p);
     return arena && b >= arena && b < arena + arena_top;
@@ -84,7 +96,10 @@ void init() {
 }
 
 void reset_for_tests() {
-    if (arena && arena_top > PAGE) vmem::decommit(arena + PAGE, arena_top - PAGE);
+    if (arena && arena_top > PAGE) {
+        unpoison(arena + PAGE, arena_top - PAGE);
+        vmem::decommit(arena + PAGE, arena_top - PAGE);
+    }
     arena_top = PAGE;
     free_runs.clear();
     init();
@@ -103,6 +118,7 @@ void* os_alloc(size_t size) {
         give_run(off, rounded);
         runtime::throw_code(THROW_OS_ALLOC);
     }
+    unpoison(arena + off, rounded);
     *reinterpret_cast<uint32_t*>(arena + off) = uint32_t(rounded);
     return arena + off + 4;
 }
@@ -244,6 +260,7 @@ SeriesFrame* make_series_frame() {
     f->size = a + int32_t(sizeof(SeriesFrame));
     f->bump = handle_of(f->area());
     f->end = handle_of(f->area() + a);
+    poison(f->area(), size_t(a));
     Handle h = handle_of(f);
     if (!rec.first_series_frame) {
         rec.first_series_frame = rec.last_series_frame = rec.current_series_frame = h;
@@ -304,6 +321,7 @@ SeriesBuffer* alloc_buffer(uint32_t count, uint32_t unit, int32_t offset) {
             rec.current_series_frame = handle_of(f);
         }
         buf = at<SeriesBuffer>(f->bump);
+        unpoison(buf, footprint);
         f->bump += footprint / 4;
     }
     uint32_t flags = unit | SER_IN_USE | (big ? SER_BIG : 0);

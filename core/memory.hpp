@@ -97,6 +97,11 @@ struct MemoryRecord {
 
 namespace memory {
 
+// Under AddressSanitizer the free space of the series frames is poisoned, so that a pointer kept
+// into a buffer that the collector freed or moved is reported where it is used.
+void poison(const void* start, size_t bytes);
+void unpoison(const void* start, size_t bytes);
+
 extern uint8_t* arena;  // base of the reserved arena
 extern MemoryRecord rec;
 

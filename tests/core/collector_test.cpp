@@ -289,3 +289,30 @@ TEST_F(Collector, CycleMarkers) {
 
 }  // namespace
 }  // namespace kov
+
+namespace kov {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+// A pointer into a buffer that was not kept rooted is caught where it is used: the collector
+// poisons the space it frees.
+TEST(CollectorDeath, StalePointerIntoAFreedBufferIsReported) {
+    EXPECT_DEATH(
+        {
+            cycles::init();
+            boot::restart_for_tests();
+            boot::booting = false;
+            collector::state.enabled = true;
+            Handle node = memory::make_bytes(64);
+            memory::make_bytes(64);  // a neighbour, so that the freed space is not the tail only
+            uint8_t* stale = memory::buffer_of(node)->head_ptr();
+            collector::collect();  // nothing roots `node`
+            volatile uint8_t x = stale[0];
+            (void)x;
+        },
+        "use-after-poison");
+}
+#endif
+
+}  // namespace
+}  // namespace kov
