@@ -27,9 +27,11 @@ static SeriesBuffer* move_to_new(SeriesBuffer* buf, int64_t new_size, bool keep)
     bool big = nb->flags & SER_BIG;
     nb->flags = (old->flags & ~(SER_BIG | SER_MARK | SER_FIXED)) | (big ? SER_BIG : 0);
     nb->node = node;
+    // A new size below the used part keeps what fits: the tail never passes the data area.
+    used = std::min<uint32_t>(used, uint32_t(nb->size));
     nb->head = 0;
     nb->tail = used;
-    if (keep) std::memcpy(nb->data(), old->head_ptr(), std::min<uint32_t>(used, uint32_t(nb->size)));
+    if (keep) std::memcpy(nb->data(), old->head_ptr(), used);
     memory::node_slot(node) = memory::handle_of(nb);
     old->node = 0;
     old->flags &= ~SER_IN_USE;

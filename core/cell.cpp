@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/memory.hpp"
+#include "core/runtime_words.hpp"
 #include "core/stack.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
@@ -65,7 +66,10 @@ void switch_find(bool push, bool to_block) {
 
 namespace stack {
 
-static void default_param_word(int32_t, Cell* out) { *out = Cell{T_WORD, 0, 0, 0xFFFFFFFF}; }
+// No function spec can be read yet: every parameter is named by the word <anon>.
+static void default_param_word(int32_t, Cell* out) {
+    *out = runtime_words::words::anon.header ? runtime_words::words::anon : Cell{T_WORD, 0, 0, 0xFFFFFFFF};
+}
 void (*param_word)(int32_t n, Cell* out) = default_param_word;
 
 [[noreturn]] static void raise_expect_arg(int32_t param, const Cell* value) {

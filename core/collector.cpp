@@ -381,10 +381,16 @@ void compact_frame(SeriesFrame* f, SeriesFrame* prev) {
         uint8_t* q = p;
         while (q < end && (at_ptr(q)->flags & SER_MARK)) q += fp(q);
         if (to_prev) {
+            // The run goes to the previous frame whole, or without its last buffer (which is
+            // then handled again, as a run of its own), or not at all.
             uint8_t* dest = bump_ptr(prev);
             size_t room = size_t(end_ptr(prev) - dest);
-            uint8_t* r = p;
-            while (r < q && size_t(r + fp(r) - p) <= room) r += fp(r);
+            uint8_t* r = q;
+            if (size_t(q - p) > room) {
+                uint8_t* last = p;
+                while (last + fp(last) < q) last += fp(last);
+                r = size_t(last - p) <= room ? last : p;
+            }
             if (r > p) {
                 move_run(p, r, dest);
                 prev->bump = memory::handle_of(dest + (r - p));

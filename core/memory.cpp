@@ -443,8 +443,13 @@ void append_number(Handle block, uint64_t n, bool new_line) {
 }  // namespace
 
 double series_stats(Cell* out, int mode) {
-    bool enabled = collector::state.enabled;
-    collector::state.enabled = false;
+    // The collector is off while the report is built, and its switch is restored on every exit
+    // path (building the report allocates, which may raise no-memory).
+    struct Switch {
+        bool enabled = collector::state.enabled;
+        Switch() { collector::state.enabled = false; }
+        ~Switch() { collector::state.enabled = enabled; }
+    } off;
     uint64_t total = 0, big_bytes = 0;
     for (Handle h = rec.first_node_frame; h; h = at<NodeFrame>(h)->next) total += uint64_t(at<NodeFrame>(h)->used) * 4;
     for (Handle h = rec.first_series_frame; h; h = at<SeriesFrame>(h)->next) {
@@ -483,7 +488,6 @@ double series_stats(Cell* out, int mode) {
         *buffer::alloc_block_tail(out) = number_cell(big_bytes);
         *buffer::alloc_block_tail(out) = number_cell(runtime::tracked_bytes());
     }
-    collector::state.enabled = enabled;
     return double(total);
 }
 

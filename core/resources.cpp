@@ -89,7 +89,7 @@ static void make_free(int32_t i) {
 }
 
 int32_t release_slot(int32_t i, bool finalise) {
-    if (i < 0 || uint32_t(i) >= cap || slots[i].kind_flags == SLOT_FREE) return -1;
+    if (i < 0 || uint32_t(i) >= cap || (slots[i].kind_flags & SLOT_FREE)) return -1;
     if (finalise) run_finalizer(i);
     unlink_live(i);
     make_free(i);
@@ -97,7 +97,9 @@ int32_t release_slot(int32_t i, bool finalise) {
 }
 
 bool mark_slot(int32_t i, void* object) {
-    if (i < 0 || uint32_t(i) >= cap) return false;
+    // A value may still carry the index of a slot released through another copy of it: a free
+    // slot is left alone, so that it is never taken for a live one.
+    if (i < 0 || uint32_t(i) >= cap || (slots[i].kind_flags & SLOT_FREE)) return false;
     bool fresh = !(slots[i].kind_flags & SLOT_MARK);
     slots[i].kind_flags |= SLOT_MARK;
     if (object) slots[i].object = object;

@@ -15,6 +15,7 @@
 #include "core/context.hpp"
 #include "core/cycles.hpp"
 #include "core/memory.hpp"
+#include "core/runtime_words.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
 #include "datatypes/error.hpp"
@@ -273,13 +274,13 @@ void pop_above(CallFrame* f) {
 }  // namespace
 
 void throw_error(const Cell* err) {
-    Cell error = *err;
+    collector::Root error(*err);  // naming the frame may allocate (a word-table lookup)
     if (frame_top > frame_begin) {
         // Name the failing function and record where the stack stood.
-        Cell where;
-        frame_name(&where);
-        error::set_where(&error, &where);
-        error::set_stack_position(&error, int32_t(frame_top - frame_begin));
+        collector::Root where;
+        frame_name(where.get());
+        error::set_where(error.get(), where.get());
+        error::set_stack_position(error.get(), int32_t(frame_top - frame_begin));
         CallFrame* f = ctop();
         while (f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL && f != frame_begin) f--;
         if (f->kind() == FRAME_TRY || f->kind() == FRAME_TRY_ALL) {
@@ -288,13 +289,13 @@ void throw_error(const Cell* err) {
             pop_frame(true);
             top = saved_top;
             if (top >= end - 1) top = end - 2;
-            push(&error);
+            push(error.get());
             runtime::throw_code(THROW_ERROR);
         }
     }
     // Nothing receives it: report and end the process.
-    *arguments = error;
-    error::print_uncaught(&error);
+    *arguments = error.cell;
+    error::print_uncaught(error.get());
     runtime::exit_process(-2);
 }
 
@@ -325,6 +326,9 @@ void throw_value(uint32_t code) {
     Cell name = arguments[1];
     CallFrame* f = frame_top - 1 > frame_begin ? find_receiver(ctop() - 1, FRAME_CATCH) : nullptr;
     if (!f) raise_error("throw", "throw", {&thrown});
+    // Received: the origin was only wanted for the error above, and the frame it points at is
+    // about to be popped; left set, it would name a later error after a dead frame.
+    error_origin = nullptr;
     pop_above(f);
     top = arguments;
     push(&thrown);
@@ -363,19 +367,6 @@ void (*error_hook)(const Cell* error) = nullptr;
 
 // ---- names ----
 
-void frame_name(Cell* out) {
-    CallFrame* f = error_origin ? error_origin : ctop();
-    error_origin = nullptr;
-    while (f > frame_begin && (named_hidden(f) || f->symbol == 0)) f--;
-    if (f <= frame_begin || f->symbol == 0) {
-        *out = Cell{T_WORD, 0, not_found_symbol, 0xFFFFFFFF};
-        return;
-    }
-    *out = Cell{T_WORD, f->name_ctx, f->symbol, 0xFFFFFFFF};
-}
-
-uint32_t not_found_symbol = 0;
-
 namespace {
 
 // The word naming a frame, bound in `ctx` when the name is there.
@@ -383,10 +374,33 @@ Cell frame_word(const CallFrame* f, Handle ctx) {
     Cell w{T_WORD, 0, f->symbol, 0xFFFFFFFFu};
     if (ctx) {
         int32_t slot = context::find_word(ctx, f->symbol, false);
+        if (slot < 0) slot = context::find_word(ctx, f->symbol, true);
         if (slot >= 0) w = Cell{T_WORD, ctx, f->symbol, uint32_t(slot)};
     }
     return w;
 }
+
+}  // namespace
+
+void frame_name(Cell* out) {
+    CallFrame* f = error_origin ? error_origin : ctop();
+    error_origin = nullptr;
+    if (f >= frame_top) f = ctop();
+    while (f > frame_begin && (named_hidden(f) || f->symbol == 0)) f--;
+    if (f <= frame_begin || f->symbol == 0) {
+        *out = Cell{T_WORD, 0, not_found_symbol, 0xFFFFFFFF};
+        if (runtime_words::words::not_found.header) *out = runtime_words::words::not_found;
+        return;
+    }
+    // The word of the name context, with its slot there so that it can be looked up; a name
+    // that has no slot (such as self) keeps its context and no index.
+    *out = frame_word(f, f->name_ctx);
+    if (!out->data1) *out = Cell{T_WORD, f->name_ctx, f->symbol, 0xFFFFFFFF};
+}
+
+uint32_t not_found_symbol = 0;
+
+namespace {
 
 bool traced(const CallFrame* f, int32_t level) {
     if (f->symbol == 0 || named_hidden(f)) return false;

@@ -1,6 +1,7 @@
 // logic!: true and false (data1 1 or 0), the shared true-value and false-value cells, and the
 // language's truth rule.
 #include "core/buffer.hpp"
+#include "core/cell.hpp"
 #include "core/runtime.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
@@ -105,7 +106,8 @@ void do_math(int op) {
         Cell name;
         stack::frame_name(&name);
         Cell type{T_DATATYPE, b->type(), 0, 0};
-        Cell param{T_WORD, 0, 0, 0xFFFFFFFF};
+        Cell param;
+        stack::param_word(1, &param);  // the second parameter
         stack::raise_error("script", "expect-arg", {&name, &type, &param});
     }
     switch (op) {
