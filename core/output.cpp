@@ -123,6 +123,18 @@ template <uint32_t U> void write_text(const uint8_t* p, uint32_t count) {
                 continue;
             }
         }
+        // The console takes the units as UTF-16 and shows a high surrogate followed by a low
+        // surrogate as the one character they encode; the terminal reads UTF-8, so such a pair
+        // is joined first. Redirected output keeps every unit as a code point of its own.
+        if constexpr (U != 1) {
+            if (console && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count) {
+                uint32_t low = unit_at<U>(p, i + 1);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                    ++i;
+                }
+            }
+        }
         put_code_point(cp);
     }
 }

@@ -44,8 +44,9 @@ int32_t default_attribute();
 void print_to_console(const Cell* text, bool new_line);
 
 // Writes `length` bytes of text units (unit 1 Latin-1, 2 and 4 code points) as UTF-8, then an
-// LF when new_line is set. Escape sequences are carried out on a terminal. Another unit width is
-// fatal runtime error 101.
+// LF when new_line is set. On a terminal escape sequences are carried out and a high surrogate
+// followed by a low surrogate is written as the one character they encode, as the console shows
+// them. Another unit width is fatal runtime error 101.
 void write_units(const void* units, uint32_t length, uint32_t unit, bool new_line);
 
 // Diagnostic writers: the bytes of a NUL-terminated text, or the first n bytes of the 64-byte

@@ -21,17 +21,19 @@ void swap_records(void* a, void* b, uint32_t bytes, bool byte_wise) {
     auto* x = static_cast<uint8_t*>(a);
     auto* y = static_cast<uint8_t*>(b);
     if (x == y) return;
+    uint32_t i = 0;
     if (!byte_wise) {
-        for (uint32_t i = 0; i + 4 <= bytes; i += 4) {
+        for (; i + 4 <= bytes; i += 4) {
             uint32_t t, u;
             std::memcpy(&t, x + i, 4);
             std::memcpy(&u, y + i, 4);
             std::memcpy(x + i, &u, 4);
             std::memcpy(y + i, &t, 4);
         }
-        return;
     }
-    for (uint32_t i = 0; i < bytes; ++i) {
+    // What is left (everything when byte_wise, else the bytes after the last whole word) goes
+    // one byte at a time, so that a record is never left half exchanged.
+    for (; i < bytes; ++i) {
         uint8_t t = x[i];
         x[i] = y[i];
         y[i] = t;

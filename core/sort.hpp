@@ -40,7 +40,8 @@ void quick_sort_core(void* base, uint32_t n, uint32_t w, intptr_t arg1, intptr_t
 void merge_sort(void* base, uint32_t n, uint32_t w, intptr_t arg1, intptr_t arg2,
                 SortCompare compare);
 
-// Exchanges `bytes` bytes at a and b, four at a time, or one at a time when byte_wise is set.
+// Exchanges `bytes` bytes at a and b, four at a time (a count that is not a multiple of 4 ends
+// with its last bytes one at a time), or one at a time when byte_wise is set.
 void swap_records(void* a, void* b, uint32_t bytes, bool byte_wise);
 
 // The end of the natural run that begins at start (records of w bytes up to end): the longest

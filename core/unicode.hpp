@@ -7,8 +7,10 @@
 //
 // Memory rules that every caller must keep:
 // - Routines that take a text value (Cell*) may allocate, which may move buffers and collect:
-//   the cell must be rooted (on the argument stack, in a block or under a root guard); the
-//   routines re-read the node from the cell after every allocation.
+//   the cell must be rooted and stay where it is (on the argument stack or under a root guard;
+//   not a cell inside a block, which moves with the block's buffer); the routines re-read the
+//   node from the cell after every allocation, and some write the cell (its conversion buffer
+//   in data3, a head set back to the tail).
 // - A returned node (load_utf8, load_utf8_new, load_utf16le, load_cp1251 without a target) is
 //   not rooted: store it in a rooted cell before anything else allocates.
 // - Byte sources may lie inside a series buffer (a binary! body): the loaders copy such input
