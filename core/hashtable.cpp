@@ -945,6 +945,21 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
         return nullptr;
     }
 
+    if (r->kind == KIND_WORDS) {
+        // The symbol table answers a symbol key by its spelling, a word table a word key by its
+        // exact symbol id; the block's cells tell the two apart (none are found in an empty one).
+        if (cell_count(r->data) == 0) return nullptr;
+        bool symbols = block->is(T_SYMBOL);
+        if (symbols && probe.is(T_SYMBOL)) {
+            SeriesBuffer* s = buffer_of(probe.data3);
+            uint32_t id = find_symbol(table, s->head_ptr(), s->used(), false);
+            return id ? cells(rec(table)->data) + (id - 1) : nullptr;
+        }
+        if (symbols || !is_word_kind(probe.type())) return nullptr;
+        int32_t pos = word_position(table, probe.data2, false);
+        return pos < 0 ? nullptr : block + pos;
+    }
+
     if (r->kind != KIND_HASH) return nullptr;
 
     // Kind 0: every bucket along the probe whose key equals the probe (op 0) holds candidates;
@@ -1018,8 +1033,11 @@ Cell* find_next(Handle table, const Cell* key, int32_t* bucket, int32_t* end, in
     }
     while (!is_empty(flags, i)) {
         if (is_live(flags, i)) {
+            // The match rules of the lookups: a map's key must be of the probe's datatype (or
+            // the probe a part marker); a hash! bucket only has to be = to it.
             Cell* stored = block + first_position(r, keys[i]);
-            if (stored->type() == probe.type() && keys_equal(stored, &probe, COMP_EQUAL)) {
+            bool kind_ok = r->kind == KIND_HASH || probe.type() == T_PROBE || stored->type() == probe.type();
+            if (kind_ok && keys_equal(stored, &probe, COMP_EQUAL)) {
                 *bucket = int32_t(i);
                 return stored;
             }
@@ -1267,8 +1285,13 @@ void rebuild(Handle table, int32_t size) {
     Pin pin(table);
     uint64_t want = uint64_t(double(std::max(0, size)) * 1.5);
     uint32_t buckets = std::max<uint32_t>(4, round_pow2(want));
-    bool saved_evacuation = collector::state.evacuation;
-    collector::state.evacuation = false;
+    // Node evacuation stays off while the positions are entered again; the setting it had comes
+    // back on every way out, an error raised by a comparison or an allocation included.
+    struct EvacuationOff {
+        bool saved = collector::state.evacuation;
+        EvacuationOff() { collector::state.evacuation = false; }
+        ~EvacuationOff() { collector::state.evacuation = saved; }
+    } evacuation_off;
     while (true) {
         Handle flags = new_array(flag_bytes(buckets), 4, 0xAA);
         collector::RootNode f(flags);
@@ -1294,7 +1317,6 @@ void rebuild(Handle table, int32_t size) {
         if (!full) break;
         buckets = round_pow2(uint64_t(buckets) * 2);
     }
-    collector::state.evacuation = saved_evacuation;
 }
 
 void resize(Handle table, uint32_t request) {

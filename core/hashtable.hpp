@@ -122,11 +122,14 @@ Cell* insert_key(Handle table, Cell* key, int* status);
 // with last the last such one; with reverse the last before head whose distance head - l - 1 is
 // a multiple of `skip`. Kind 1: the
 // first stored key of the same datatype (word kinds taken as set-word!) for which `op` holds.
-// Kind 2: a word table by exact symbol id of the key word. Null when none.
+// Kind 2: a word table by exact symbol id of the key word (any word kind), the symbol table by
+// the exact spelling of a symbol! key. Null when none.
 Cell* get(Handle table, const Cell* key, int32_t head, int32_t skip, int32_t op, bool last,
           bool reverse);
 
-// Continues a probe for keys equal (op 0, same datatype) to `key`; start with bucket = -1.
+// Continues a probe for keys equal (op 0) to `key`, matched as get matches them: kind 1 keys of
+// the probe's datatype (any datatype for a T_PROBE key), kind 0 buckets of any datatype (the
+// answer is the first position of the bucket). Start with bucket = -1.
 Cell* find_next(Handle table, const Cell* key, int32_t* bucket, int32_t* end, int32_t* step);
 
 // Kind 0: drops the key at the cell's position; kind 1: marks the pair removed (value header 0).

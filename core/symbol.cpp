@@ -53,6 +53,38 @@ std::vector<uint32_t> code_points(Handle spelling_node) {
     return cps;
 }
 
+// The code points of a text value from its head to its tail; false for a value that is not
+// text. An internal part marker (the probe type of the hash tables) counts only the units its
+// non-negative third data word asks for.
+bool text_code_points(const Cell* c, std::vector<uint32_t>& out) {
+    switch (c->type()) {
+    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case hashtable::T_PROBE:
+        break;
+    default:
+        return false;
+    }
+    out.clear();
+    if (!c->data2) return true;
+    SeriesBuffer* b = memory::buffer_of(c->data2);
+    uint32_t unit = b->unit();
+    if (unit != 2 && unit != 4) unit = 1;
+    uint32_t total = b->used() / unit;
+    uint32_t count = c->data1 < total ? total - c->data1 : 0;
+    if (c->is(hashtable::T_PROBE) && int32_t(c->data3) >= 0) count = std::min(count, c->data3);
+    const uint8_t* p = b->head_ptr() + size_t(c->data1) * unit;
+    out.resize(count);
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t cp = 0;
+        std::memcpy(&cp, p + size_t(i) * unit, unit);  // little-endian units
+        out[i] = cp;
+    }
+    return true;
+}
+
+inline uint32_t fold_upper(uint32_t c) {
+    return c < 0x80 ? ((c >= 'a' && c <= 'z') ? c - 32 : c) : hashtable::upper_case_hook(c);
+}
+
 }  // namespace
 
 void init_table(Handle symbol_block) {
@@ -168,15 +200,26 @@ bool is_any_type_q(const Cell* word) {
 }
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
-    if (!a->is(T_SYMBOL) || !b->is(T_SYMBOL)) return NOT_COMPARABLE;
+    // The spelling is compared as text with the other value: another symbol's spelling, or the
+    // text of a string-like value from its head.
+    if (!a->is(T_SYMBOL)) return NOT_COMPARABLE;
+    bool same = b->is(T_SYMBOL) && b->data3 == a->data3;  // one spelling buffer: one symbol
+    if (op == COMP_SAME) return same ? 0 : -1;            // sameness, not equality of text
+    if (same) return 0;
+    std::vector<uint32_t> p = code_points(a->data3), q;
+    if (b->is(T_SYMBOL)) q = code_points(b->data3);
+    else if (!text_code_points(b, q)) return NOT_COMPARABLE;
+    // Texts of different lengths are simply unequal under the equality ops (and against an empty
+    // second text); the orderings compare the common length first and then the lengths.
+    bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_FIND;
+    if (p.size() != q.size() && (equality || q.empty())) return 1;
     bool strict = op == COMP_STRICT_EQUAL || op == COMP_CASE_SORT;
-    std::vector<uint32_t> p = code_points(a->data3), q = code_points(b->data3);
     size_t n = std::min(p.size(), q.size());
     for (size_t i = 0; i < n; i++) {
         uint32_t c = p[i], d = q[i];
         if (!strict) {
-            c = c < 0x80 ? ((c >= 'a' && c <= 'z') ? c - 32 : c) : hashtable::upper_case_hook(c);
-            d = d < 0x80 ? ((d >= 'a' && d <= 'z') ? d - 32 : d) : hashtable::upper_case_hook(d);
+            c = fold_upper(c);
+            d = fold_upper(d);
         }
         if (c != d) return c < d ? -1 : 1;
     }

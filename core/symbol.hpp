@@ -79,8 +79,10 @@ std::string name(uint32_t id);
 // True when the word's canonical id is that of `any-type!`.
 bool is_any_type_q(const Cell* word);
 
-// Compare routine of symbol! (slot 9): the spellings compared as text, folded to upper case
-// except under ops 2 and 8; -2 when the other value is not a symbol!.
+// Compare routine of symbol! (slot 9): the spelling compared as text with another symbol's
+// spelling or with the text of a string-like value from its head, folded to upper case except
+// under ops 2 and 8. Under the equality ops (0, 1, 2, 12) texts of different lengths answer 1;
+// under op 9 only the same symbol is 0, anything else -1. -2 when the other value is not text.
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
 
 }  // namespace kov::symbol
