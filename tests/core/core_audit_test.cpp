@@ -28,15 +28,8 @@ using testing::unwind_code;
 
 class CoreAudit : public RuntimeTest {
 protected:
-    static uint32_t room(Handle frame) {
-        SeriesFrame* f = memory::at<SeriesFrame>(frame);
-        return (f->end - f->bump) * 4;
-    }
-    static int frame_count() {
-        int n = 0;
-        for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) n++;
-        return n;
-    }
+    static uint32_t room(Handle frame) { return testing::frame_room(frame); }
+    static int frame_count() { return testing::series_frame_count(); }
     // 1-based position of the series frame whose area holds the buffer, 0 when none does.
     static int frame_index_of(SeriesBuffer* b) {
         int i = 1;

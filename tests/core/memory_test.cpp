@@ -202,15 +202,8 @@ namespace {
 
 class FrameRoom : public testing::RuntimeTest {
 protected:
-    static uint32_t room(Handle frame) {
-        SeriesFrame* f = memory::at<SeriesFrame>(frame);
-        return (f->end - f->bump) * 4;
-    }
-    static int frame_count() {
-        int n = 0;
-        for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) n++;
-        return n;
-    }
+    static uint32_t room(Handle frame) { return testing::frame_room(frame); }
+    static int frame_count() { return testing::series_frame_count(); }
     // Leaves `after` bytes of room in the first frame once garbage is collected, `before` now,
     // then asks for a buffer of footprint `want`. Answers whether a new frame was made.
     static bool new_frame_for(uint32_t after, uint32_t before, uint32_t want) {

@@ -8,6 +8,7 @@
 #include "core/boot.hpp"
 #include "core/collector.hpp"
 #include "core/cycles.hpp"
+#include "core/memory.hpp"
 #include "core/runtime.hpp"
 
 namespace kov::testing {
@@ -26,6 +27,17 @@ protected:
         collector::state.enabled = true;
     }
 };
+
+// Free bytes left in a series frame, and the number of series frames.
+inline uint32_t frame_room(Handle frame) {
+    SeriesFrame* f = memory::at<SeriesFrame>(frame);
+    return (f->end - f->bump) * 4;
+}
+inline int series_frame_count() {
+    int n = 0;
+    for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) n++;
+    return n;
+}
 
 // Runs `body` and answers the code of the Unwind it raised (0 when it returned normally).
 template <class F> uint32_t unwind_code(F body) {
