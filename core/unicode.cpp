@@ -193,13 +193,14 @@ constexpr uint32_t DFA_REJECT = 12;
 
 // The table-driven decoder, never reading at or past `end` (a sequence cut by the end counts
 // as rejected there).
-inline const uint8_t* dfa_decode(const uint8_t* p, const uint8_t* end, int32_t& cp) {
+template <bool bounded>
+inline const uint8_t* dfa_step(const uint8_t* p, const uint8_t* end, int32_t& cp) {
     uint32_t b = *p++;
     uint32_t cls = utf8_classes.v[b];
     uint32_t state = utf8_transition[cls];
     uint32_t code = (0xFFu >> cls) & b;
     while (state != DFA_ACCEPT && state != DFA_REJECT) {
-        if (p >= end) { state = DFA_REJECT; break; }
+        if (bounded && p >= end) { state = DFA_REJECT; break; }
         b = *p;
         state = utf8_transition[state + utf8_classes.v[b]];
         if (state == DFA_REJECT) break;
@@ -208,6 +209,10 @@ inline const uint8_t* dfa_decode(const uint8_t* p, const uint8_t* end, int32_t& 
     }
     cp = state == DFA_ACCEPT ? int32_t(code) : -1;
     return p;
+}
+
+inline const uint8_t* dfa_decode(const uint8_t* p, const uint8_t* end, int32_t& cp) {
+    return dfa_step<true>(p, end, cp);
 }
 
 // Validating decode of one sequence; UTF8_SHORT or UTF8_INVALID on failure. len: the sequence
@@ -531,19 +536,7 @@ void append_utf8(std::string& out, const Cell* text) {
 // Decoding UTF-8.
 
 const uint8_t* fast_decode_utf8_char(const uint8_t* p, int32_t& cp) {
-    uint32_t b = *p++;
-    uint32_t cls = utf8_classes.v[b];
-    uint32_t state = utf8_transition[cls];
-    uint32_t code = (0xFFu >> cls) & b;
-    while (state != DFA_ACCEPT && state != DFA_REJECT) {
-        b = *p;
-        state = utf8_transition[state + utf8_classes.v[b]];
-        if (state == DFA_REJECT) break;
-        code = (b & 0x3Fu) | (code << 6);
-        ++p;
-    }
-    cp = state == DFA_ACCEPT ? int32_t(code) : -1;
-    return p;
+    return dfa_step<false>(p, nullptr, cp);
 }
 
 int32_t utf8_length_q(const uint8_t* start, const uint8_t* end) {
