@@ -2,9 +2,9 @@
 #include "datatypes/error.hpp"
 
 #include <cstring>
-#include <unistd.h>
 
 #include "core/memory.hpp"
+#include "core/output.hpp"
 #include "core/symbol.hpp"
 
 namespace kov::error {
@@ -48,16 +48,6 @@ const char* const internal_ids[] = {"bad-path", "not-here", "no-memory", "wrong-
 
 Cell* fields(const Cell* e) { return memory::buffer_of(e->data1)->head_cell(); }
 
-void put_all(const std::string& s) {
-    const char* p = s.data();
-    size_t n = s.size();
-    while (n) {
-        ssize_t w = ::write(1, p, n);
-        if (w <= 0) return;
-        p += w;
-        n -= size_t(w);
-    }
-}
 
 }  // namespace
 
@@ -152,6 +142,8 @@ std::string brief_report(const Cell* e) {
     return s;
 }
 
-void print_uncaught(const Cell* e) { put_all(brief_report(e) + "\n"); }
+// Through the console writer, so that the report follows what was printed before it; the
+// process exit flushes it.
+void print_uncaught(const Cell* e) { output::write_c_string((brief_report(e) + "\n").c_str()); }
 
 }  // namespace kov::error

@@ -7,6 +7,7 @@
 #include "core/cell.hpp"
 #include "core/hashtable.hpp"
 #include "core/memory.hpp"
+#include "core/output.hpp"
 #include "core/symbol.hpp"
 #include "core/slots.hpp"
 #include "core/stack.hpp"
@@ -477,6 +478,23 @@ TEST(FatalErrors, ReportText) {
     auto [status, text] = run_captured([] { runtime::runtime_error(FATAL_NO_CATCH, 0xBEEF); });
     EXPECT_EQ(status, 95);
     EXPECT_EQ(text, "*** Runtime Error 95: no CATCH for THROW\n*** at: 0000BEEFh\n");
+}
+
+}  // namespace
+}  // namespace kov
+
+namespace kov {
+namespace {
+
+TEST(FatalErrors, UncaughtErrorReportFollowsEarlierOutput) {
+    auto [status, text] = run_captured([] {
+        cycles::init();
+        boot::restart_for_tests();
+        output::write_c_string("before\n");
+        stack::raise_error("math", "zero-divide");
+    });
+    EXPECT_EQ(status, 254);
+    EXPECT_EQ(text, "before\n*** Math Error: zero-divide\n");
 }
 
 }  // namespace
