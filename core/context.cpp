@@ -72,8 +72,7 @@ void init_global() {
 }
 
 void init() {
-    Routine list[ACTION_COUNT] = {};
-    type_registry::register_type(T_CONTEXT, 0, "context!", list);
+    type_registry::register_type(T_CONTEXT, 0, "context!", {});
 }
 
 uint32_t word_count(Handle ctx) { return memory::buffer_of(word_block(ctx))->used() / 16; }

@@ -763,7 +763,7 @@ uint32_t default_upper_case(uint32_t cp) {
 
 int32_t default_compare(const Cell* a, const Cell* b, int32_t op) {
     uint32_t ta = a->type(), tb = b->type();
-    if (ta < TYPE_COUNT_MAX && tb != T_PROBE && type_registry::entry(ta, A_COMPARE))
+    if (ta < TYPE_COUNT_MAX && tb != T_PROBE && type_registry::supports(ta, A_COMPARE))
         return actions::compare(a, b, op);
     bool strict = op == COMP_STRICT_EQUAL || op == COMP_CASE_SORT || op == COMP_SAME;
     if (is_word_kind(ta) && is_word_kind(tb)) {

@@ -22,6 +22,22 @@ struct Unwind {
     uint32_t code;
 };
 
+// What a native or an action front-end answers: normal, or a transfer already delivered to its
+// receiving frame and still pending for the C++ code between (break, continue, return, exit, a
+// thrown value's code, an error). A status and an Unwind's code share one domain: Status(code)
+// of a caught Unwind is the same transfer as the returned status of that code.
+enum class [[nodiscard]] Status : uint32_t {
+    normal = 0,
+    exit = THROW_EXIT,
+    ret = THROW_RETURN,
+    cont = THROW_CONTINUE,
+    brk = THROW_BREAK,
+    error = THROW_ERROR,
+};
+
+// A native: reads its arguments from the current frame, writes its result slot.
+using NativeFn = Status (*)();
+
 // Fatal runtime error numbers.
 constexpr int FATAL_OUT_OF_MEMORY = 94;
 constexpr int FATAL_NO_CATCH = 95;
@@ -36,6 +52,7 @@ namespace runtime {
 
 // A guard admits codes up to its level; a higher code is passed on.
 inline bool admits(const Unwind& u, uint32_t level) { return u.code <= level; }
+inline bool admits(Status s, uint32_t level) { return uint32_t(s) <= level; }
 
 // Tracked heap: every block is recorded and released as a whole at exit.
 void* allocate(size_t size);

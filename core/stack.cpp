@@ -2,8 +2,9 @@
 //
 // Both live in fixed series (never moved by the collector), so the globals below are plain
 // pointers. A frame records its caller's arguments base as a cell index. Control transfers pop
-// frames down to the kind that receives them, restore the argument stack, then leave the machine
-// frames by throwing an Unwind with the transfer's code; C++ guards catch it at their level.
+// frames down to the kind that receives them and restore the argument stack; the transfer then
+// travels up the machine frames either as a returned Status or as an Unwind with the same code,
+// and stack::receive gives the receiving C++ code one answer for both.
 #include "core/stack.hpp"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <string_view>
 
 #include "core/buffer.hpp"
+#include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/context.hpp"
 #include "core/cycles.hpp"
@@ -299,28 +301,28 @@ void throw_error(const Cell* err) {
     runtime::exit_process(-2);
 }
 
-void throw_break(bool value_flag, bool continue_flag) {
+Status deliver_break(bool value_flag, bool continue_flag) {
     CallFrame* f = frame_top - 1 > frame_begin ? find_receiver(ctop() - 1, FRAME_LOOP) : nullptr;
     if (!f) raise_error("throw", continue_flag ? "continue" : "break");
-    Cell value = value_flag && !continue_flag ? arguments[1] : Cell{T_UNSET, 0, 0, 0};
+    Cell value = value_flag && !continue_flag ? arguments[1] : cells::make_unset();
     pop_above(f);
     top = arguments;
     *arguments = value;
-    runtime::throw_code(continue_flag ? THROW_CONTINUE : THROW_BREAK);
+    return continue_flag ? Status::cont : Status::brk;
 }
 
-void throw_return(bool with_value, bool from_top) {
+Status deliver_return(bool with_value, bool from_top) {
     CallFrame* start = from_top ? ctop() : ctop() - 1;
     CallFrame* f = start >= frame_begin ? find_in_func(start) : nullptr;
     if (!f) raise_error("throw", "return");
-    Cell value = with_value ? arguments[0] : Cell{T_UNSET, 0, 0, 0};
+    Cell value = with_value ? arguments[0] : cells::make_unset();
     pop_above(f);
     top = arguments;
     *arguments = value;
-    runtime::throw_code(with_value ? THROW_RETURN : THROW_EXIT);
+    return with_value ? Status::ret : Status::exit;
 }
 
-void throw_value(uint32_t code) {
+Status deliver_throw(uint32_t code) {
     if (!error_origin) error_origin = ctop();
     Cell thrown = arguments[0];
     Cell name = arguments[1];
@@ -333,8 +335,18 @@ void throw_value(uint32_t code) {
     top = arguments;
     push(&thrown);
     push(&name);
-    runtime::throw_code(code);
+    return Status(code);
 }
+
+void throw_break(bool value_flag, bool continue_flag) {
+    raise_pending(deliver_break(value_flag, continue_flag));
+}
+
+void throw_return(bool with_value, bool from_top) { raise_pending(deliver_return(with_value, from_top)); }
+
+void throw_value(uint32_t code) { raise_pending(deliver_throw(code)); }
+
+void raise_pending(Status s) { runtime::throw_code(uint32_t(s)); }
 
 void raise_error(const char* category, const char* id, std::initializer_list<const Cell*> args) {
     if (!begin) runtime::runtime_error(FATAL_OUT_OF_MEMORY, 0);  // before the stacks exist

@@ -98,11 +98,45 @@ CallFrame* unroll(uint32_t kind, bool keep);
 void unroll_last(uint32_t kind);
 inline CallFrame* unroll_loop(bool keep) { return unroll(FRAME_LOOP, keep); }
 
-// Transfers. Each leaves the machine frames with an Unwind of its code.
+// Transfers. Delivering one pops the frames above its receiving frame and leaves the value
+// there, then answers the transfer's status for the caller to pass up; a transfer that nothing
+// receives raises the throw error instead. The throw_ forms deliver, then leave the machine
+// frames with an Unwind of that status's code. An error always leaves by Unwind.
 [[noreturn]] void throw_error(const Cell* error);
+// break (value_flag: with the value in arguments[1]) or continue, to the nearest loop frame
+// below the current one: its result slot gets the value (unset! without one).
+Status deliver_break(bool value_flag, bool continue_flag);
+// return (with the value in arguments[0]) or exit, to the nearest frame flagged in-function,
+// from the current frame (from_top) or the one below it.
+Status deliver_return(bool with_value, bool from_top);
+// throw of arguments[0] named by arguments[1] under `code`, to the nearest catch frame below the
+// current one: the value and the name are left on its stack.
+Status deliver_throw(uint32_t code);
 [[noreturn]] void throw_break(bool value_flag, bool continue_flag);
 [[noreturn]] void throw_return(bool with_value, bool from_top);
 [[noreturn]] void throw_value(uint32_t code);
+// Leaves the machine frames with a pending status, for C++ code that runs Kov code but cannot
+// pass a status up. The status is not normal.
+[[noreturn]] void raise_pending(Status s);
+inline void raise_if_pending(Status s) {
+    if (s != Status::normal) raise_pending(s);
+}
+
+// The one receiver of transfers, for loops, function calls, catch and try alike. Runs body()
+// (which answers a Status); an Unwind whose code `level` admits is caught and answered as
+// Status(code), so that a delivered transfer gives the same answer whether it came back as a
+// returned status or through C++ frames as an exception. Higher codes propagate as they came.
+// The caller handles the answer in one switch: its own transfers end there, anything else is
+// passed up. Levels: THROW_BREAK for loops, THROW_RETURN for functions, THROW_CATCH_LEVEL for
+// catch, THROW_ERROR for try.
+template <class F> inline Status receive(uint32_t level, F&& body) {
+    try {
+        return body();
+    } catch (const Unwind& u) {
+        if (!runtime::admits(u, level)) throw;
+        return Status(u.code);
+    }
+}
 
 // Raises a language error of the catalogue, with up to three argument cells.
 [[noreturn]] void raise_error(const char* category, const char* id,

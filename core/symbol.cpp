@@ -107,9 +107,7 @@ void init_table(Handle symbol_block) {
 }
 
 void init() {
-    Routine list[ACTION_COUNT] = {};
-    list[A_COMPARE - 1] = R(compare);
-    type_registry::register_type(T_SYMBOL, 0, "symbol!", list);
+    type_registry::register_type(T_SYMBOL, 0, "symbol!", {.compare = compare});
 }
 
 uint32_t make(std::string_view utf8) {

@@ -6,27 +6,36 @@
 namespace kov::type_registry {
 
 TypeName names[TYPE_COUNT_MAX + 1];
-Routine actions[(TYPE_COUNT_MAX + 1) * 256];
+ActionTable tables[TYPE_COUNT_MAX + 1];
 uint32_t top_id = 0;
 void (*load_word)(Cell* out, const char* name, int32_t length) = nullptr;
 
 void init() {
     std::memset(names, 0, sizeof names);
-    std::memset(actions, 0, sizeof actions);
+    for (ActionTable& t : tables) t = ActionTable{};
     top_id = 0;
 }
 
-void register_type(uint32_t id, uint32_t parent, const char* name, const Routine* list) {
+bool register_type(uint32_t id, uint32_t parent, const char* name, const ActionTable& handlers) {
+    if (id == 0 || id > TYPE_COUNT_MAX || parent > TYPE_COUNT_MAX || parent == id) return false;
+    if (parent && !names[parent].name) return false;
+    // Resolved into a copy: a refused registration leaves the registry as it was.
+    ActionTable resolved = handlers;
+#define KOV_RESOLVE(slot, field)                                                                   \
+    if (resolved.field.inherited) {                                                                \
+        if (!parent) return false;                                                                 \
+        resolved.field = tables[parent].field;                                                     \
+    }
+    KOV_ACTION_FIELDS(KOV_RESOLVE)
+#undef KOV_RESOLVE
+    tables[id] = resolved;
     if (id > top_id) top_id = id;
     TypeName& t = names[id];
     t.name = name;
     t.length = int32_t(std::strlen(name)) - 1;
     t.word = Cell{};
     if (load_word) load_word(&t.word, t.name, t.length + 1);
-    for (int k = 1; k <= ACTION_COUNT; k++) {
-        Routine r = list[k - 1];
-        entry(id, k) = (parent && r == INHERIT) ? entry(parent, k) : r;
-    }
+    return true;
 }
 
 void intern_names() {

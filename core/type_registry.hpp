@@ -1,32 +1,13 @@
-// The datatype registry: each datatype's name and its table of 62 action routines, filled once
+// The datatype registry: each datatype's name and its typed table of action handlers, filled once
 // at start-up, with single inheritance resolved when a type registers (parents come first).
 #pragma once
 
-#include <array>
 #include <cstdint>
 
+#include "core/action_table.hpp"
 #include "core/value.hpp"
 
 namespace kov {
-
-// An action routine. Each slot has its own signature (see actions.hpp); the table keeps them
-// as one generic pointer type and the dispatch casts back to the slot's signature.
-using Routine = void (*)();
-
-// Entry markers in a registration list.
-inline const Routine INHERIT = reinterpret_cast<Routine>(uintptr_t(-1));
-constexpr Routine NONE_ACTION = nullptr;
-template <class F> inline Routine R(F* f) { return reinterpret_cast<Routine>(f); }
-
-// Short names for registration lists, which spell all 62 entries in slot order:
-//   make random reflect to form mold eval-path set-path compare
-//   absolute add divide multiply negate power remainder round subtract even? odd?
-//   and~ complement or~ xor~
-//   append at back change clear copy find head head? index? insert length? move next pick
-//   poke put remove reverse select sort skip swap tail tail? take trim
-//   create close delete modify open open? query read rename update write
-#define KOV_NO nullptr
-#define KOV_INH ::kov::INHERIT
 
 struct TypeName {
     const char* name;  // "integer!"
@@ -37,19 +18,28 @@ struct TypeName {
 namespace type_registry {
 
 extern TypeName names[TYPE_COUNT_MAX + 1];
-extern Routine actions[(TYPE_COUNT_MAX + 1) * 256];
+// The resolved handlers of each type (no field is left marked inherited).
+extern ActionTable tables[TYPE_COUNT_MAX + 1];
 extern uint32_t top_id;
 
-inline Routine& entry(uint32_t type, int slot) { return actions[type * 256 + uint32_t(slot) - 1]; }
+inline const ActionTable& table(uint32_t type) { return tables[type]; }
+
+// Whether the type has a handler in the action slot (1 to 62).
+inline bool supports(uint32_t type, int slot) {
+    const ActionTable& t = tables[type];
+    switch (slot) {
+#define KOV_SUPPORTS(s, field) case s: return bool(t.field);
+        KOV_ACTION_FIELDS(KOV_SUPPORTS)
+#undef KOV_SUPPORTS
+    default: return false;
+    }
+}
 
 void init();  // clears both tables
-void register_type(uint32_t id, uint32_t parent, const char* name, const Routine* entries);
-// Registration with exactly 62 entries, checked when the program is compiled.
-template <size_t N>
-inline void register_type(uint32_t id, uint32_t parent, const char* name, const Routine (&list)[N]) {
-    static_assert(N == ACTION_COUNT, "a datatype registers exactly 62 action entries");
-    register_type(id, parent, name, &list[0]);
-}
+// Records the type's name and handlers. A field marked inherited takes the parent's handler as
+// it stands now; later changes to the parent are not seen. Refused (false, nothing recorded)
+// when the parent has not registered yet, or a field is marked inherited without a parent.
+bool register_type(uint32_t id, uint32_t parent, const char* name, const ActionTable& handlers);
 // Interns the name word of every registered type (once the symbol table exists).
 void intern_names();
 // Hook the symbol module installs: makes the name word of a type name.

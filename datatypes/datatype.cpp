@@ -1,5 +1,6 @@
 // datatype!: a value naming a datatype by id (data1).
 #include "core/buffer.hpp"
+#include "core/cells.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
 #include "datatypes/simple.hpp"
@@ -9,23 +10,23 @@ namespace kov::datatype {
 
 Cell* make_in(const Cell* block, uint32_t type) {
     Cell* c = buffer::alloc_block_tail(block);
-    *c = Cell{T_DATATYPE, type, 0, 0};
+    *c = cells::make_datatype(type);
     return c;
 }
 
 Cell* push(uint32_t type) {
-    Cell c{T_DATATYPE, type, 0, 0};
+    Cell c = cells::make_datatype(type);
     return stack::push(&c);
 }
 
 int32_t form(const Cell* value, Cell* out, bool, int32_t limit) {
-    const TypeName& t = type_registry::names[value->data1];
+    const TypeName& t = type_registry::names[cells::datatype(*value)];
     string::concatenate_cstring(out, t.name, uint32_t(t.length));
     return limit - t.length;
 }
 
 int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, bool, int32_t limit, int32_t) {
-    const TypeName& t = type_registry::names[value->data1];
+    const TypeName& t = type_registry::names[cells::datatype(*value)];
     if (all) string::concatenate_cstring(out, "#(", 2);
     string::concatenate_cstring(out, t.name, uint32_t(t.length + 1));
     if (all) string::concatenate_cstring(out, ")", 1);
@@ -35,23 +36,15 @@ int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, bool, int32_t l
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     switch (op) {
     case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SAME: case COMP_FIND:
-        return b->is(T_DATATYPE) && b->data1 == a->data1 ? 0 : 1;
+        return b->is(T_DATATYPE) && cells::datatype(*b) == cells::datatype(*a) ? 0 : 1;
     default:
         return NOT_COMPARABLE;
     }
 }
 
 void init() {
-#define _ KOV_NO
-    const Routine list[] = {
-        _, _, _, _, R(form), R(mold), _, _, R(compare),
-        _, _, _, _, _, _, _, _, _, _, _,
-        _, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, _,
-    };
-#undef _
-    type_registry::register_type(T_DATATYPE, 0, "datatype!", list);
+    type_registry::register_type(T_DATATYPE, 0, "datatype!",
+                                 {.form = form, .mold = mold, .compare = compare});
 }
 
 }  // namespace kov::datatype

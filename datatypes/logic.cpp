@@ -2,6 +2,7 @@
 // language's truth rule.
 #include "core/buffer.hpp"
 #include "core/cell.hpp"
+#include "core/cells.hpp"
 #include "core/runtime.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
@@ -11,24 +12,24 @@
 
 namespace kov {
 
-Cell true_value{T_LOGIC, 1, 0, 0};
-Cell false_value{T_LOGIC, 0, 0, 0};
+Cell true_value = cells::make_logic(true);
+Cell false_value = cells::make_logic(false);
 
 namespace logic {
 
 Cell* box(bool value) {
-    *stack::arguments = Cell{T_LOGIC, value ? 1u : 0u, 0, 0};
+    *stack::arguments = cells::make_logic(value);
     return stack::arguments;
 }
 
 Cell* make_in(const Cell* block, bool value) {
     Cell* c = buffer::alloc_block_tail(block);
-    *c = Cell{T_LOGIC, value ? 1u : 0u, 0, 0};
+    *c = cells::make_logic(value);
     return c;
 }
 
 Cell* push(bool value) {
-    Cell c{T_LOGIC, value ? 1u : 0u, 0, 0};
+    Cell c = cells::make_logic(value);
     return stack::push(&c);
 }
 
@@ -47,42 +48,39 @@ bool true_q() {
 
 bool false_q() { return !truthy(stack::arguments); }
 
-static void to(const Cell*, const Cell* spec, uint32_t) {
-    if (spec->is(T_LOGIC)) *stack::arguments = *spec;
-    else *stack::arguments = spec->is(T_NONE) ? false_value : true_value;
+static Cell* answer(bool b) { return b ? &true_value : &false_value; }
+
+static Cell* to(const Cell*, const Cell* spec, uint32_t) {
+    if (spec->is(T_LOGIC)) return answer(cells::logic(*spec));
+    return answer(!spec->is(T_NONE));
 }
 
-static void make(const Cell* proto, const Cell* spec, uint32_t type) {
+static Cell* make(const Cell* proto, const Cell* spec, uint32_t type) {
     switch (spec->type()) {
-    case T_INTEGER: *stack::arguments = spec->data2 != 0 ? true_value : false_value; return;
-    case T_FLOAT: case T_PERCENT: {
-        double d = spec->get_float();
-        *stack::arguments = d != 0.0 ? true_value : false_value;  // NaN counts as true
-        return;
-    }
-    default: to(proto, spec, type);
+    case T_INTEGER: return answer(cells::integer(*spec) != 0);
+    case T_FLOAT: case T_PERCENT: return answer(spec->get_float() != 0.0);  // NaN counts as true
+    default: return to(proto, spec, type);
     }
 }
 
-static void random_(const Cell* value, bool seed, bool secure, bool) {
+static Cell* random_(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
         random::seed(value->data1);
-        stack::arguments->header = T_UNSET;
-        return;
+        return &unset_value;
     }
     int32_t n = secure ? random::secure_int31() : random::next();
-    *stack::arguments = n > 0x3FFFFFFF ? true_value : false_value;
+    return answer(n > 0x3FFFFFFF);
 }
 
 static int32_t form(const Cell* value, Cell* out, bool, int32_t limit) {
-    bool t = value->data1 != 0;
+    bool t = cells::logic(*value);
     string::concatenate_cstring(out, t ? "true" : "false", t ? 4 : 5);
     return limit - (t ? 4 : 5);
 }
 
 static int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, bool, int32_t limit, int32_t) {
     if (!all) return form(value, out, false, limit);
-    bool t = value->data1 != 0;
+    bool t = cells::logic(*value);
     string::concatenate_cstring(out, t ? "#(true)" : "#(false)", t ? 7 : 8);
     return limit - (t ? 7 : 8);
 }
@@ -92,7 +90,7 @@ static int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     switch (op) {
     case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SORT:
     case COMP_CASE_SORT: case COMP_SAME: case COMP_FIND:
-        return int32_t(a->data1) - int32_t(b->data1);
+        return int32_t(cells::logic(*a)) - int32_t(cells::logic(*b));
     default:
         return NOT_COMPARABLE;
     }
@@ -105,7 +103,7 @@ void do_math(int op) {
     if (!b->is(T_LOGIC)) {
         Cell name;
         stack::frame_name(&name);
-        Cell type{T_DATATYPE, b->type(), 0, 0};
+        Cell type = cells::make_datatype(b->type());
         Cell param;
         stack::param_word(1, &param);  // the second parameter
         stack::raise_error("script", "expect-arg", {&name, &type, &param});
@@ -121,21 +119,15 @@ void do_math(int op) {
 static void and_t() { do_math(OP_AND); }
 static void or_t() { do_math(OP_OR); }
 static void xor_t() { do_math(OP_XOR); }
-static void complement() { stack::arguments->data1 ^= 1u; }
+static Cell* complement(Cell* value) { return answer(!cells::logic(*value)); }
 
 void init() {
-    true_value = Cell{T_LOGIC, 1, 0, 0};
-    false_value = Cell{T_LOGIC, 0, 0, 0};
-#define _ KOV_NO
-    const Routine list[] = {
-        R(make), R(random_), _, R(to), R(form), R(mold), _, _, R(compare),
-        _, _, _, _, _, _, _, _, _, _, _,
-        R(and_t), R(complement), R(or_t), R(xor_t),
-        _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, _,
-    };
-#undef _
-    type_registry::register_type(T_LOGIC, 0, "logic!", list);
+    true_value = cells::make_logic(true);
+    false_value = cells::make_logic(false);
+    type_registry::register_type(T_LOGIC, 0, "logic!",
+                                 {.make = make, .random = random_, .to = to, .form = form,
+                                  .mold = mold, .compare = compare, .and_t = and_t,
+                                  .complement = complement, .or_t = or_t, .xor_t = xor_t});
 }
 
 }  // namespace logic

@@ -1,6 +1,7 @@
 // none!: the value of absence; also the shared none-value cell. Series actions on none answer
 // none, so that a failed find can be passed on without a check.
 #include "core/buffer.hpp"
+#include "core/cells.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
 #include "datatypes/simple.hpp"
@@ -25,7 +26,7 @@ Cell* make_in(const Cell* block) {
 
 Cell* push() { return stack::push(&none_value); }
 
-static void make(const Cell*, const Cell*, uint32_t) { *stack::arguments = none_value; }
+static Cell* make(const Cell*, const Cell*, uint32_t) { return &none_value; }
 
 static int32_t form(const Cell*, Cell* out, bool, int32_t limit) {
     string::concatenate_cstring(out, "none", 4);
@@ -51,24 +52,19 @@ static int32_t compare(const Cell*, const Cell* b, int32_t op) {
 }
 
 // clear, find, remove, select and take on none answer none.
-static void answer_none() { *stack::arguments = none_value; }
+static Cell* clear(Cell*) { return &none_value; }
+static Cell* find(Cell*, const Cell*, const FindArgs&) { return &none_value; }
+static Cell* remove(Cell*, const Cell*, const Cell*) { return &none_value; }
+static Cell* take(Cell*, const Cell*, bool, bool) { return &none_value; }
 static int32_t length_q(const Cell*) { return -1; }
 
 void init() {
-    none_value = Cell{T_NONE, 0, 0, 0};
-#define _ KOV_NO
-    const Routine list[] = {
-        R(make), _, _, R(make), R(form), R(mold), _, _, R(compare),
-        _, _, _, _, _, _, _, _, _, _, _,
-        _, _, _, _,
-        // append at back change clear copy find head head? index? insert length? move next pick
-        _, _, _, _, R(answer_none), _, R(answer_none), _, _, _, _, R(length_q), _, _, _,
-        // poke put remove reverse select sort skip swap tail tail? take trim
-        _, _, R(answer_none), _, R(answer_none), _, _, _, _, _, R(answer_none), _,
-        _, _, _, _, _, _, _, _, _, _, _,
-    };
-#undef _
-    type_registry::register_type(T_NONE, 0, "none!", list);
+    none_value = cells::make_none();
+    type_registry::register_type(T_NONE, 0, "none!",
+                                 {.make = make, .to = make, .form = form, .mold = mold,
+                                  .compare = compare, .clear = clear, .find = find,
+                                  .length_q = length_q, .remove = remove, .select = find,
+                                  .take = take});
 }
 
 }  // namespace none

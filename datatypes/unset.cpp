@@ -1,5 +1,6 @@
 // unset!: the value of nothing; also the shared unset-value cell.
 #include "core/buffer.hpp"
+#include "core/cells.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
 #include "datatypes/simple.hpp"
@@ -24,7 +25,7 @@ Cell* make_in(const Cell* block) {
 
 Cell* push() { return stack::push(&unset_value); }
 
-static void make(const Cell*, const Cell*, uint32_t) { *stack::arguments = unset_value; }
+static Cell* make(const Cell*, const Cell*, uint32_t) { return &unset_value; }
 
 static int32_t form(const Cell*, Cell*, bool, int32_t limit) { return limit; }
 
@@ -47,17 +48,10 @@ static int32_t compare(const Cell*, const Cell* b, int32_t op) {
 }
 
 void init() {
-    unset_value = Cell{T_UNSET, 0, 0, 0};
-#define _ KOV_NO
-    const Routine list[] = {
-        R(make), _, _, R(make), R(form), R(mold), _, _, R(compare),
-        _, _, _, _, _, _, _, _, _, _, _,
-        _, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, _,
-    };
-#undef _
-    type_registry::register_type(T_UNSET, 0, "unset!", list);
+    unset_value = cells::make_unset();
+    type_registry::register_type(T_UNSET, 0, "unset!",
+                                 {.make = make, .to = make, .form = form, .mold = mold,
+                                  .compare = compare});
 }
 
 }  // namespace unset

@@ -1,7 +1,5 @@
-// Typed dispatch of actions on the datatype of their first value, and the routine signatures of
-// the slots that are called directly (make, to, random, form, mold, compare, length?). Routines
-// of the other slots read their arguments from the current frame and leave the result in
-// arguments[0].
+// Typed dispatch of actions on the datatype of their first value. The handler signatures and
+// their result shapes are those of core/action_table.hpp.
 #pragma once
 
 #include <cstdint>
@@ -9,20 +7,10 @@
 #include "core/type_registry.hpp"
 #include "core/value.hpp"
 
-namespace kov {
+namespace kov::actions {
 
-using MakeFn = void (*)(const Cell* proto, const Cell* spec, uint32_t type);  // result in arguments[0]
-using RandomFn = void (*)(const Cell* value, bool seed, bool secure, bool only);
-using FormFn = int32_t (*)(const Cell* value, Cell* out, bool part, int32_t limit);
-using MoldFn = int32_t (*)(const Cell* value, Cell* out, bool only, bool all, bool flat, bool part,
-                           int32_t limit, int32_t indent);
-using CompareFn = int32_t (*)(const Cell* a, const Cell* b, int32_t op);
-using LengthFn = int32_t (*)(const Cell* value);  // -1 answers none
-using FrameFn = void (*)();
-
-namespace actions {
-
-Routine get_handler(const Cell* value, int slot);
+// The handlers of a value's datatype.
+inline const ActionTable& handlers_of(const Cell* value) { return type_registry::table(value->type()); }
 
 // Forms or molds a value into the string `out`; returns the limit less what was written.
 int32_t form_dispatch(const Cell* value, Cell* out, bool part, int32_t limit);
@@ -33,5 +21,4 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op);
 // Three-way comparison: -1, 0 or 1 (-2: not comparable).
 int32_t compare_values(const Cell* a, const Cell* b, int32_t op);
 
-}  // namespace actions
-}  // namespace kov
+}  // namespace kov::actions

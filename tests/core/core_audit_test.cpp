@@ -214,7 +214,7 @@ TEST_F(CoreAudit, ArgumentErrorsNameTheParameterWord) {
     logic::push(true);
     Cell n{T_INTEGER, 0, 1, 0};
     stack::push(&n);
-    EXPECT_EQ(unwind_code([] { reinterpret_cast<FrameFn>(type_registry::entry(T_LOGIC, A_OR_T))(); }),
+    EXPECT_EQ(unwind_code([] { type_registry::table(T_LOGIC).or_t(); }),
               THROW_ERROR);
     stack::param_word = saved;
     EXPECT_EQ(error::id_word(stack::top_value()), "expect-arg");

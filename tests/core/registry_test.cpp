@@ -1,10 +1,12 @@
 // The datatype registry, the simple datatypes, the slot table, raw arrays, start-up and fatal
 // runtime errors.
 #include <cmath>
+#include <type_traits>
 
 #include "core/boot.hpp"
 #include "core/buffer.hpp"
 #include "core/cell.hpp"
+#include "core/cells.hpp"
 #include "core/hashtable.hpp"
 #include "core/memory.hpp"
 #include "core/output.hpp"
@@ -27,47 +29,67 @@ using testing::unwind_code;
 
 class Registry : public RuntimeTest {};
 
-void child_a() {}
-void parent_form() {}
+Cell* child_make(const Cell*, const Cell*, uint32_t) { return &none_value; }
+int32_t parent_form(const Cell*, Cell*, bool, int32_t limit) { return limit - 1; }
+int32_t other_form(const Cell*, Cell*, bool, int32_t limit) { return limit - 2; }
+int32_t parent_mold(const Cell*, Cell*, bool, bool, bool, bool, int32_t limit, int32_t) { return limit; }
+int32_t parent_compare(const Cell*, const Cell*, int32_t) { return 0; }
+
+// A handler of another slot's signature is not accepted for a field.
+static_assert(std::is_constructible_v<Entry<MakeFn>, decltype(&child_make)>);
+static_assert(!std::is_constructible_v<Entry<FormFn>, decltype(&child_make)>);
+static_assert(!std::is_constructible_v<Entry<MoldFn>, decltype(&parent_form)>);
 
 TEST_F(Registry, InheritanceIsResolvedAtRegistration) {
-#define _ KOV_NO
-#define I KOV_INH
-    const Routine parent[] = {
-        _, _, _, _, R(parent_form), _, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, _,
-        _, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, _,
-    };
-    const Routine child[] = {
-        R(child_a), I, _, _, I, I, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, _,
-        _, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _,
-        _, _, _, _, _, _, _, _, _, _, I,
-    };
-#undef _
-#undef I
-    type_registry::register_type(55, 0, "parent!", parent);
-    type_registry::register_type(56, 55, "child!", child);
-    EXPECT_EQ(type_registry::entry(56, A_MAKE), R(child_a));
-    EXPECT_EQ(type_registry::entry(56, A_FORM), R(parent_form));
-    EXPECT_EQ(type_registry::entry(56, A_RANDOM), nullptr);  // parent's entry is 0
-    EXPECT_EQ(type_registry::entry(56, A_WRITE), nullptr);
-    EXPECT_EQ(type_registry::entry(56, A_MOLD), nullptr);
-    // A later change to the parent is not seen by the child.
-    type_registry::entry(55, A_MOLD) = R(child_a);
-    EXPECT_EQ(type_registry::entry(56, A_MOLD), nullptr);
+    ASSERT_TRUE(type_registry::register_type(55, 0, "parent!", {.form = parent_form, .mold = parent_mold}));
+    ASSERT_TRUE(type_registry::register_type(
+        56, 55, "child!",
+        {.make = child_make, .random = inherit, .form = inherit, .compare = inherit, .write = inherit}));
+    const ActionTable& child = type_registry::table(56);
+    EXPECT_EQ(child.make.fn, &child_make);
+    EXPECT_EQ(child.form.fn, &parent_form);  // the parent's
+    EXPECT_FALSE(child.form.inherited);
+    // Inherited from an unsupported parent field, or not mentioned: unsupported, even where the
+    // parent has a handler (mold).
+    for (int slot = 1; slot <= ACTION_COUNT; slot++)
+        EXPECT_EQ(type_registry::supports(56, slot), slot == A_MAKE || slot == A_FORM) << slot;
+    // Later changes to the parent are not seen by the child.
+    type_registry::tables[55].form = other_form;
+    type_registry::tables[55].compare = parent_compare;
+    EXPECT_EQ(child.form.fn, &parent_form);
+    EXPECT_FALSE(type_registry::supports(56, A_COMPARE));
     EXPECT_EQ(type_registry::top_id, 56u);
     EXPECT_EQ(type_registry::names[56].length, 5);
+}
+
+TEST_F(Registry, RegistrationsThatAreRefused) {
+    struct Case { uint32_t id, parent; ActionTable handlers; const char* why; };
+    const Case cases[] = {
+        {56, 55, {.form = parent_form}, "the parent has not registered yet"},
+        {56, 0, {.form = inherit}, "inherited without a parent"},
+        {55, 55, {}, "its own parent"},
+        {0, 0, {}, "id 0"},
+        {TYPE_COUNT_MAX + 1, 0, {}, "id past the table"},
+    };
+    for (const Case& c : cases) {
+        uint32_t top = type_registry::top_id;
+        EXPECT_FALSE(type_registry::register_type(c.id, c.parent, "refused!", c.handlers)) << c.why;
+        EXPECT_EQ(type_registry::top_id, top) << c.why;
+        if (c.id <= TYPE_COUNT_MAX) {
+            EXPECT_EQ(type_registry::names[c.id].name, nullptr) << c.why;
+            EXPECT_FALSE(type_registry::supports(c.id, A_FORM)) << c.why;
+        }
+    }
+    // The parent registering after its child does not make the child.
+    ASSERT_TRUE(type_registry::register_type(55, 0, "parent!", {.form = parent_form}));
+    EXPECT_EQ(type_registry::names[56].name, nullptr);
+    EXPECT_FALSE(type_registry::supports(56, A_FORM));
 }
 
 TEST_F(Registry, NamesOfRegisteredTypes) {
     EXPECT_STREQ(type_registry::names[T_LOGIC].name, "logic!");
     EXPECT_EQ(type_registry::names[T_DATATYPE].length, 8);
-    for (uint32_t t : {T_DATATYPE, T_UNSET, T_NONE, T_LOGIC})
-        EXPECT_NE(type_registry::entry(t, A_FORM), nullptr);
+    for (uint32_t t : {T_DATATYPE, T_UNSET, T_NONE, T_LOGIC}) EXPECT_TRUE(type_registry::supports(t, A_FORM));
 }
 
 // Forms or molds a value through the dispatch into a fresh string.
@@ -116,39 +138,31 @@ TEST_F(Registry, ComparisonsOfSimpleValues) {
     EXPECT_EQ(actions::compare(&true_value, &true_value, COMP_STRICT_EQUAL), 1);
 }
 
-void run_action(uint32_t type, int slot, const Cell& spec) {
-    stack::reset();
-    stack::push_slot();
-    auto fn = reinterpret_cast<MakeFn>(type_registry::entry(type, slot));
-    fn(nullptr, &spec, type);
-}
-
 TEST_F(Registry, MakeAndToLogic) {
-    struct Case { int slot; Cell spec; bool result; };
+    using Field = Entry<MakeFn> ActionTable::*;
+    const Field make = &ActionTable::make, to = &ActionTable::to;
+    Cell zero_float = cells::make_float(0.0), nan = cells::make_float(std::numeric_limits<double>::quiet_NaN());
+    struct Case { uint32_t type; Field field; Cell spec; Cell result; };
     const Case cases[] = {
-        {A_TO, {T_INTEGER, 0, 0, 0}, true},  // only none and false are false
-        {A_MAKE, {T_INTEGER, 0, 0, 0}, false},
-        {A_MAKE, {T_INTEGER, 0, 5, 0}, true},
-        {A_TO, none_value, false},
-        {A_TO, false_value, false},
-        {A_MAKE, {T_BLOCK, 0, 0, 0}, true},
+        {T_LOGIC, to, cells::make_integer(0), true_value},  // only none and false are false
+        {T_LOGIC, make, cells::make_integer(0), false_value},
+        {T_LOGIC, make, cells::make_integer(5), true_value},
+        {T_LOGIC, to, none_value, false_value},
+        {T_LOGIC, to, false_value, false_value},
+        {T_LOGIC, to, true_value, true_value},
+        {T_LOGIC, make, cells::make_series(T_BLOCK, 0), true_value},
+        {T_LOGIC, make, zero_float, false_value},
+        {T_LOGIC, make, nan, true_value},
+        {T_NONE, make, true_value, none_value},
+        {T_NONE, to, true_value, none_value},
+        {T_UNSET, to, true_value, unset_value},
     };
     for (const Case& c : cases) {
-        run_action(T_LOGIC, c.slot, c.spec);
-        ASSERT_TRUE(stack::arguments->is(T_LOGIC));
-        EXPECT_EQ(stack::arguments->data1 != 0, c.result);
+        const Cell* r = (type_registry::table(c.type).*c.field)(nullptr, &c.spec, c.type);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->type(), c.result.type());
+        EXPECT_EQ(r->data1, c.result.data1);
     }
-    Cell f{T_FLOAT, 0, 0, 0};
-    f.set_float(0.0);
-    run_action(T_LOGIC, A_MAKE, f);
-    EXPECT_EQ(stack::arguments->data1, 0u);
-    f.set_float(std::numeric_limits<double>::quiet_NaN());
-    run_action(T_LOGIC, A_MAKE, f);
-    EXPECT_EQ(stack::arguments->data1, 1u);
-    run_action(T_NONE, A_MAKE, true_value);
-    EXPECT_TRUE(stack::arguments->is(T_NONE));
-    run_action(T_UNSET, A_TO, true_value);
-    EXPECT_TRUE(stack::arguments->is(T_UNSET));
 }
 
 TEST_F(Registry, TruthRuleAndConditions) {
@@ -167,53 +181,59 @@ TEST_F(Registry, TruthRuleAndConditions) {
 }
 
 TEST_F(Registry, LogicMath) {
-    struct Case { int slot; bool a, b, r; };
+    using Field = Entry<FrameFn> ActionTable::*;
+    struct Case { Field field; bool a, b, r; };
     const Case cases[] = {
-        {A_AND_T, true, false, false}, {A_AND_T, true, true, true},
-        {A_OR_T, false, true, true},   {A_OR_T, false, false, false},
-        {A_XOR_T, true, true, false},  {A_XOR_T, true, false, true},
+        {&ActionTable::and_t, true, false, false}, {&ActionTable::and_t, true, true, true},
+        {&ActionTable::or_t, false, true, true},   {&ActionTable::or_t, false, false, false},
+        {&ActionTable::xor_t, true, true, false},  {&ActionTable::xor_t, true, false, true},
     };
+    const ActionTable& logic_table = type_registry::table(T_LOGIC);
     for (const Case& c : cases) {
         stack::reset();
         logic::push(c.a);
         logic::push(c.b);
-        reinterpret_cast<FrameFn>(type_registry::entry(T_LOGIC, c.slot))();
-        EXPECT_EQ(stack::arguments->data1 != 0, c.r);
+        (logic_table.*c.field)();
+        EXPECT_EQ(cells::logic(*stack::arguments), c.r);
     }
-    stack::reset();
-    logic::push(true);
-    reinterpret_cast<FrameFn>(type_registry::entry(T_LOGIC, A_COMPLEMENT))();
-    EXPECT_EQ(stack::arguments->data1, 0u);
+    for (bool b : {true, false}) {
+        Cell v = cells::make_logic(b);
+        EXPECT_EQ(cells::logic(*logic_table.complement(&v)), !b);
+    }
     stack::mark_try(nullptr);
     logic::push(true);
-    Cell n{T_INTEGER, 0, 1, 0};
+    Cell n = cells::make_integer(1);
     stack::push(&n);
-    EXPECT_EQ(unwind_code([] { reinterpret_cast<FrameFn>(type_registry::entry(T_LOGIC, A_AND_T))(); }),
-              THROW_ERROR);
+    EXPECT_EQ(unwind_code([] { type_registry::table(T_LOGIC).and_t(); }), THROW_ERROR);
     EXPECT_EQ(error::id_word(stack::top_value()), "expect-arg");
-    EXPECT_EQ(error::field(stack::top_value(), error::F_ARG2)->data1, uint32_t(T_INTEGER));
+    EXPECT_EQ(cells::datatype(*error::field(stack::top_value(), error::F_ARG2)), uint32_t(T_INTEGER));
 }
 
 TEST_F(Registry, NoneAnswersNoneToSeriesActions) {
-    for (int slot : {A_CLEAR, A_FIND, A_REMOVE, A_SELECT, A_TAKE}) {
-        stack::reset();
-        stack::push(&true_value);
-        reinterpret_cast<FrameFn>(type_registry::entry(T_NONE, slot))();
-        EXPECT_TRUE(stack::arguments->is(T_NONE));
+    const ActionTable& t = type_registry::table(T_NONE);
+    Cell target = none_value, value = true_value;
+    const Cell* answers[] = {
+        t.clear(&target),
+        t.find(&target, &value, FindArgs{}),
+        t.select(&target, &value, FindArgs{}),
+        t.remove(&target, nullptr, nullptr),
+        t.take(&target, nullptr, false, false),
+    };
+    for (const Cell* r : answers) {
+        ASSERT_NE(r, nullptr);
+        EXPECT_TRUE(r->is(T_NONE));
     }
-    EXPECT_EQ(reinterpret_cast<LengthFn>(type_registry::entry(T_NONE, A_LENGTH_Q))(&none_value), -1);
+    EXPECT_EQ(t.length_q(&none_value), -1);
 }
 
 TEST_F(Registry, RandomLogicSeedIsRepeatable) {
-    auto draw = [] {
-        stack::reset();
-        stack::push_slot();
-        reinterpret_cast<RandomFn>(type_registry::entry(T_LOGIC, A_RANDOM))(&true_value, false, false, false);
-        return stack::arguments->data1;
-    };
-    Cell seed{T_LOGIC, 7, 0, 0};
-    reinterpret_cast<RandomFn>(type_registry::entry(T_LOGIC, A_RANDOM))(&seed, true, false, false);
-    std::vector<uint32_t> first;
+    const ActionTable& t = type_registry::table(T_LOGIC);
+    Cell v = true_value;
+    auto draw = [&] { return cells::logic(*t.random(&v, false, false, false)); };
+    Cell seed = cells::make_logic(true);
+    seed.data1 = 7;  // the seed is the cell's raw truth word
+    EXPECT_TRUE(t.random(&seed, true, false, false)->is(T_UNSET));
+    std::vector<bool> first;
     for (int i = 0; i < 32; i++) first.push_back(draw());
     random::seed(7);
     for (int i = 0; i < 32; i++) EXPECT_EQ(draw(), first[i]);

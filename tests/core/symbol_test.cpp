@@ -234,9 +234,9 @@ TEST_F(Symbol, DatatypesRegisterAndGetTheirNameWords) {
     context::init();
     EXPECT_STREQ(type_registry::names[T_SYMBOL].name, "symbol!");
     EXPECT_STREQ(type_registry::names[T_CONTEXT].name, "context!");
-    EXPECT_NE(type_registry::entry(T_SYMBOL, A_COMPARE), nullptr);
-    EXPECT_EQ(type_registry::entry(T_SYMBOL, A_MAKE), nullptr);
-    EXPECT_EQ(type_registry::entry(T_CONTEXT, A_COMPARE), nullptr);
+    EXPECT_TRUE(type_registry::supports(T_SYMBOL, A_COMPARE));
+    EXPECT_FALSE(type_registry::supports(T_SYMBOL, A_MAKE));
+    EXPECT_FALSE(type_registry::supports(T_CONTEXT, A_COMPARE));
     // With the symbol table up, names registered from now on, and all of them on request, get
     // their words in the global context.
     Cell& w = type_registry::names[T_SYMBOL].word;
