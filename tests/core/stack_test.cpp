@@ -124,6 +124,9 @@ TEST_F(Stack, TransfersWithoutReceiverRaiseThrowErrors) {
         {[] { stack::throw_break(false, true); }, "continue"},
         {[] { stack::throw_return(true, false); }, "return"},
         {[] { stack::throw_value(100); }, "throw"},
+        {[] { (void)stack::deliver_break(true, false); }, "break"},
+        {[] { (void)stack::deliver_return(false, true); }, "return"},
+        {[] { (void)stack::deliver_throw(100); }, "throw"},
     };
     for (const Case& c : cases) {
         stack::mark_try(nullptr);
@@ -235,6 +238,216 @@ TEST_F(Stack, NameSymbolsAboveSixteenBitsStayOutOfTheKind) {
     Cell out;
     stack::frame_name(&out);
     EXPECT_EQ(out.data2, 0x12345u);
+}
+
+// ---- receiving transfers ----
+
+// How a delivered transfer travels up to its receiver.
+enum class Travel { returned, thrown };
+constexpr int DEPTH = 3;  // C++ calls between the delivery and the receiver
+
+// Delivers a transfer `depth` calls down, then passes its status up each call, or throws it
+// from the innermost one.
+template <class Deliver> Status nested(int depth, Travel how, Deliver deliver) {
+    if (depth == 0) {
+        Status s = deliver();
+        if (how == Travel::thrown) stack::raise_pending(s);
+        return s;
+    }
+    Status s = nested(depth - 1, how, deliver);
+    if (s == Status::normal) ADD_FAILURE() << "a transfer came back as normal";
+    return s;
+}
+
+// A loop as the interpreter runs one: its frame, each round's body through the receiver, and
+// one switch on the answer. Answers what the loop passes up.
+template <class Body> Status run_loop(int rounds, int& ran, Body body) {
+    stack::mark_loop(nullptr);
+    for (int i = 0; i < rounds; i++) {
+        ran++;
+        Status s = stack::receive(THROW_BREAK, [&] { return body(i); });
+        switch (s) {
+        case Status::normal: case Status::cont: break;
+        case Status::brk: stack::unwind_last(); return Status::normal;
+        default: return s;  // not the loop's: its frame is gone already
+        }
+    }
+    stack::unwind_last();
+    return Status::normal;
+}
+
+// A function call: its frame receives return and exit.
+template <class Body> Status call_function(Body body) {
+    stack::mark_interp_func(nullptr);
+    stack::set_in_func_flag(true);
+    Status s = stack::receive(THROW_RETURN, body);
+    switch (s) {
+    case Status::normal: case Status::ret: case Status::exit: stack::unwind_last(); return Status::normal;
+    default: return s;
+    }
+}
+
+// What the stacks look like after a transfer was received.
+struct After {
+    uint32_t depth, arguments, top;
+    Cell result;  // the caller's result slot
+    int ran;
+    bool operator==(const After& o) const {
+        return depth == o.depth && arguments == o.arguments && top == o.top &&
+               result.header == o.result.header && result.data2 == o.result.data2 && ran == o.ran;
+    }
+};
+After after(Cell* caller, int ran) {
+    return {stack::frame_depth(), stack::index_of(stack::arguments), stack::index_of(stack::top), *caller, ran};
+}
+
+// Each case starts from the bottom frame alone.
+class Receive : public RuntimeTest {
+protected:
+    stack::Snapshot bottom;  // taken once the runtime is up
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        bottom = stack::Snapshot();
+    }
+    void fresh() {
+        bottom.restore();
+        stack::reset();
+    }
+};
+
+TEST_F(Receive, LoopTakesBreakAndContinueAlikeReturnedOrThrown) {
+    struct Case { bool with_value, is_continue; int at_round; int ran; Cell result; };
+    const Case cases[] = {
+        {true, false, 1, 2, integer(9)},
+        {false, false, 2, 3, Cell{T_UNSET, 0, 0, 0}},
+        {true, true, 1, 4, Cell{T_UNSET, 0, 0, 0}},  // the value of a continue is dropped
+    };
+    for (const Case& c : cases) {
+        After seen[2];
+        for (Travel how : {Travel::returned, Travel::thrown}) {
+            fresh();
+            Cell* caller = stack::push_slot();
+            int ran = 0;
+            Status s = run_loop(4, ran, [&](int round) {
+                if (round != c.at_round) return Status::normal;
+                stack::mark_native(nullptr);  // break's own frame
+                stack::push_slot();
+                Cell v = integer(9);
+                stack::push(&v);
+                return nested(DEPTH, how, [&] { return stack::deliver_break(c.with_value, c.is_continue); });
+            });
+            EXPECT_EQ(s, Status::normal);
+            seen[int(how)] = after(caller, ran);
+        }
+        EXPECT_EQ(seen[0], seen[1]) << c.at_round;
+        EXPECT_EQ(seen[0].ran, c.ran);
+        EXPECT_EQ(seen[0].depth, 1u);
+        EXPECT_EQ(seen[0].result.type(), c.result.type());
+        EXPECT_EQ(seen[0].result.data2, c.result.data2);
+    }
+}
+
+TEST_F(Receive, ReturnLandsInTheFunctionThroughALoop) {
+    for (bool with_value : {true, false}) {
+        After seen[2];
+        for (Travel how : {Travel::returned, Travel::thrown}) {
+            fresh();
+            Cell* caller = stack::push_slot();
+            int ran = 0;
+            Status s = call_function([&] {
+                stack::push_slot();  // the function's result slot
+                return run_loop(3, ran, [&](int round) {
+                    if (round < 1) return Status::normal;
+                    stack::mark_native(nullptr);  // return's own frame
+                    Cell v = integer(5);
+                    stack::push(&v);
+                    return nested(DEPTH, how, [&] { return stack::deliver_return(with_value, false); });
+                });
+            });
+            EXPECT_EQ(s, Status::normal);
+            seen[int(how)] = after(caller, ran);
+        }
+        EXPECT_EQ(seen[0], seen[1]);
+        EXPECT_EQ(seen[0].ran, 2);  // the loop stopped at the return
+        EXPECT_EQ(seen[0].depth, 1u);
+        EXPECT_EQ(seen[0].result.type(), with_value ? uint32_t(T_INTEGER) : uint32_t(T_UNSET));
+        if (with_value) {
+            EXPECT_EQ(seen[0].result.data2, 5u);
+        }
+    }
+}
+
+TEST_F(Receive, BreakInsideTryAllBecomesTheThrowError) {
+    After seen[2];
+    for (Travel how : {Travel::returned, Travel::thrown}) {
+        fresh();
+        Cell* caller = stack::push_slot();
+        stack::mark_loop(nullptr);
+        stack::mark_try_all(nullptr);
+        Status s = stack::receive(THROW_ERROR, [&] {
+            stack::mark_native(nullptr);
+            return nested(DEPTH, how, [] { return stack::deliver_break(false, false); });
+        });
+        EXPECT_EQ(s, Status::error);
+        ASSERT_TRUE(stack::top_value()->is(T_ERROR));
+        EXPECT_EQ(error::category_word(stack::top_value()), "throw");
+        EXPECT_EQ(error::id_word(stack::top_value()), "break");
+        seen[int(how)] = after(caller, 0);
+        EXPECT_EQ(seen[int(how)].depth, 2u);  // the try-all frame is gone, the loop's stays
+    }
+    EXPECT_EQ(seen[0].arguments, seen[1].arguments);
+    EXPECT_EQ(seen[0].top, seen[1].top);
+}
+
+TEST_F(Receive, CatchTakesAThrownValue) {
+    for (Travel how : {Travel::returned, Travel::thrown}) {
+        fresh();
+        stack::push_slot();
+        stack::mark_catch(nullptr);
+        CallFrame* catch_frame = stack::ctop();
+        Status s = stack::receive(THROW_CATCH_LEVEL, [&] {
+            stack::mark_native(nullptr);
+            Cell v = integer(3), name = Cell{T_NONE, 0, 0, 0};
+            stack::push(&v);
+            stack::push(&name);
+            return nested(DEPTH, how, [] { return stack::deliver_throw(1234); });
+        });
+        EXPECT_EQ(s, Status(1234));
+        EXPECT_EQ(stack::ctop(), catch_frame);
+        ASSERT_EQ(stack::top - stack::arguments, 2);
+        EXPECT_EQ(stack::arguments[0].data2, 3u);
+        EXPECT_TRUE(stack::arguments[1].is(T_NONE));
+    }
+}
+
+TEST_F(Receive, PendingStatusPassesAGuardBelowItsLevel) {
+    // A break to a loop below a catch: the catch guard does not take it, either way.
+    After seen[2];
+    for (Travel how : {Travel::returned, Travel::thrown}) {
+        fresh();
+        Cell* caller = stack::push_slot();
+        stack::mark_loop(nullptr);
+        CallFrame* loop = stack::ctop();
+        stack::mark_catch(nullptr);
+        auto guard = [&] {
+            return stack::receive(THROW_CATCH_LEVEL, [&] {
+                stack::mark_native(nullptr);
+                return nested(DEPTH, how, [] { return stack::deliver_break(false, false); });
+            });
+        };
+        if (how == Travel::returned) {
+            EXPECT_EQ(guard(), Status::brk);
+        } else {
+            EXPECT_EQ(unwind_code([&] { (void)guard(); }), THROW_BREAK);
+        }
+        EXPECT_EQ(stack::ctop(), loop);
+        seen[int(how)] = after(caller, 0);
+    }
+    EXPECT_EQ(seen[0], seen[1]);
+    // C++ code that cannot pass a status up raises it with the same code.
+    for (Status s : {Status::brk, Status::cont, Status::ret, Status::exit, Status(77)})
+        EXPECT_EQ(unwind_code([&] { stack::raise_pending(s); }), uint32_t(s));
+    EXPECT_EQ(unwind_code([] { stack::raise_if_pending(Status::normal); }), 0u);
 }
 
 TEST(StackDeath, UncaughtErrorEndsWithMinusTwo) {
