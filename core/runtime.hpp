@@ -52,7 +52,6 @@ namespace runtime {
 
 // A guard admits codes up to its level; a higher code is passed on.
 inline bool admits(const Unwind& u, uint32_t level) { return u.code <= level; }
-inline bool admits(Status s, uint32_t level) { return uint32_t(s) <= level; }
 
 // Tracked heap: every block is recorded and released as a whole at exit.
 void* allocate(size_t size);
