@@ -40,7 +40,7 @@ bool advance(Cell* blk);
 Cell* ks_head(Cell* blk);
 // Address just past the last cell.
 Cell* ks_tail(const Cell* blk);
-// True when the head (clamped as ks_head does) is the tail.
+// True when the head (clamped and written back as ks_head does) is the tail.
 bool ks_tail_q(Cell* blk);
 // Address of the cell at a 0-based index from the buffer start, ignoring the head.
 Cell* ks_abs_at(const Cell* blk, uint32_t index);
