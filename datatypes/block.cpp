@@ -201,7 +201,7 @@ void append_arg_to_result() { append_value(stack::arguments, stack::arguments + 
 
 const Cell* select_value(const Cell* blk, const Cell* value) {
     const Cell b = *blk;
-    auto fn = reinterpret_cast<CompareFn>(actions::get_handler(value, A_COMPARE));
+    CompareFn fn = actions::handlers_of(value).compare.fn;
     for (uint32_t i = b.data1;; i++) {
         SeriesBuffer* sb = buf(&b);
         uint32_t n = cell_count(sb);
@@ -231,7 +231,7 @@ const Cell* select_word(const Cell* word, const Cell* blk, bool strict) {
 
 const Cell* remove_value(Cell* blk, const Cell* value, bool from_start) {
     const Cell b = *blk;
-    auto fn = reinterpret_cast<CompareFn>(actions::get_handler(value, A_COMPARE));
+    CompareFn fn = actions::handlers_of(value).compare.fn;
     for (uint32_t i = from_start ? 0 : b.data1;; i++) {
         SeriesBuffer* sb = buf(&b);
         uint32_t n = cell_count(sb);

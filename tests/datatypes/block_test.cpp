@@ -101,14 +101,14 @@ protected:
     void SetUp() override {
         WordsTest::SetUp();
         for (uint32_t t : {T_BLOCK, T_PAREN}) {
-            type_registry::entry(t, A_MOLD) = R(mold_block);
-            type_registry::entry(t, A_COMPARE) = R(compare_block);
+            type_registry::tables[t].mold = mold_block;
+            type_registry::tables[t].compare = compare_block;
         }
-        type_registry::entry(T_INTEGER, A_MOLD) = R(mold_integer);
-        type_registry::entry(T_INTEGER, A_COMPARE) = R(compare_integer);
+        type_registry::tables[T_INTEGER].mold = mold_integer;
+        type_registry::tables[T_INTEGER].compare = compare_integer;
         for (uint32_t t = T_WORD; t <= T_GET_WORD; t++) {
-            type_registry::entry(t, A_MOLD) = R(mold_word);
-            type_registry::entry(t, A_COMPARE) = R(compare_word);
+            type_registry::tables[t].mold = mold_word;
+            type_registry::tables[t].compare = compare_word;
         }
         block::copy_hook = nullptr;
         copies_made = 0;
