@@ -17,6 +17,9 @@
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
+#include "datatypes/block.hpp"
+#include "datatypes/path.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/random.hpp"
@@ -38,6 +41,9 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
+    path::init();
     symbol::init();
     context::init();
 }
