@@ -22,9 +22,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-template <class F> double best_seconds(F&& run) {
+template <class S, class F> double best_seconds(S&& setup, F&& run) {
     double best = 1e300;
     for (int i = 0; i < 3; ++i) {
+        setup();
         auto t0 = Clock::now();
         run();
         best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
@@ -37,10 +38,12 @@ volatile uint32_t sink;
 template <class Std> void run(const char* name, uint32_t a, uint32_t b, uint32_t unit, long rounds) {
     using namespace kov;
     collector::Root value(Cell{T_STRING, 0, 0, 0});
-    double ours = best_seconds([&] {
+    auto fresh = [&] {
         value.cell = Cell{T_NONE, 0, 0, 0};
         collector::collect();  // drops the previous run's buffer
         string::make_at_unit(value.get(), 16, unit);
+    };
+    double ours = best_seconds(fresh, [&] {
         SeriesBuffer* buf = memory::buffer_of(value->data2);
         for (long i = 0; i < rounds; ++i) {
             buf = string::append_char(buf, a);
@@ -48,7 +51,7 @@ template <class Std> void run(const char* name, uint32_t a, uint32_t b, uint32_t
         }
         sink = string::char_count(value.get());
     });
-    double base = best_seconds([&] {
+    double base = best_seconds([] {}, [&] {
         Std s;
         for (long i = 0; i < rounds; ++i) {
             s.push_back(typename Std::value_type(a));

@@ -232,7 +232,7 @@ std::string to_utf8(const Cell* str) {
 // ---------------------------------------------------------------------------------------------
 // Writing characters.
 
-SeriesBuffer* append_char(SeriesBuffer* b, uint32_t cp) {
+SeriesBuffer* append_char_slow(SeriesBuffer* b, uint32_t cp) {
     for (;;) {
         uint32_t unit = b->unit();
         switch (unit) {

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -81,8 +82,23 @@ std::string to_utf8(const Cell* str);
 // Writing characters. Positions count elements from the buffer's first element.
 
 // Appends one character, widening first (unit 1 keeps code points below 0x80). Returns the
-// buffer.
-SeriesBuffer* append_char(SeriesBuffer* buf, uint32_t cp);
+// buffer. The common cases (a character that the unit holds, into a buffer with room) are
+// inline.
+SeriesBuffer* append_char_slow(SeriesBuffer* buf, uint32_t cp);
+inline SeriesBuffer* append_char(SeriesBuffer* buf, uint32_t cp) {
+    uint32_t unit = buf->flags & SER_UNIT_MASK;
+    if (unit == 1 && cp < 0x80 && buf->tail < uint32_t(buf->size)) {
+        buf->data()[buf->tail++] = uint8_t(cp);
+        return buf;
+    }
+    if (unit == 2 && cp < 0x10000 && buf->tail + 2 <= uint32_t(buf->size)) {
+        uint16_t v = uint16_t(cp);
+        std::memcpy(buf->data() + buf->tail, &v, 2);
+        buf->tail += 2;
+        return buf;
+    }
+    return append_char_slow(buf, cp);
+}
 // Stores one character at the position, widening as a write at a position needs (unit 1 keeps
 // up to 0xFF); grows the buffer when the position lies beyond its capacity. A position at or past
 // the tail makes the tail position + 1 (units between the old tail and the position read 0).
