@@ -12,14 +12,12 @@
 #include "core/resources.hpp"
 #include "core/runtime.hpp"
 #include "core/runtime_words.hpp"
+#include "core/services.hpp"
 #include "core/slots.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
-#include "datatypes/simple.hpp"
-#include "datatypes/word.hpp"
-#include "evaluator/random.hpp"
 
 namespace kov::boot {
 
@@ -31,16 +29,6 @@ namespace {
 std::vector<std::string> steps;
 
 void step(const char* name) { steps.emplace_back(name); }
-
-// The datatype inits in registration order: every parent comes before its children.
-void register_datatypes() {
-    datatype::init();
-    unset::init();
-    none::init();
-    logic::init();
-    symbol::init();
-    context::init();
-}
 
 // Services that modules built apart from each other lend one another.
 void connect_services() {
@@ -73,7 +61,7 @@ void init_runtime() {
     output::init_console(1);
     runtime::flush_output = output::flush;
     step("platform");
-    random::init();
+    init_random();
     step("random");
     memory::init();
     resources::init();

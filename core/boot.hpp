@@ -25,4 +25,11 @@ Cell* keep(const Cell* value);
 // For tests: discards every value and starts the runtime afresh.
 void restart_for_tests();
 
+// Steps that the layers above the core provide (boot/runtime_modules.cpp); init_runtime runs
+// them in its order.
+// Seeds the random generator and sets the process-wide hash seed (before any table exists).
+void init_random();
+// Registers every datatype, each parent before its children.
+void register_datatypes();
+
 }  // namespace kov::boot

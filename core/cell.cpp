@@ -3,12 +3,12 @@
 
 #include <cmath>
 
+#include "core/cells.hpp"
 #include "core/memory.hpp"
 #include "core/runtime_words.hpp"
 #include "core/stack.hpp"
-#include "datatypes/simple.hpp"
-#include "datatypes/string.hpp"
-#include "evaluator/actions.hpp"
+#include "core/type_registry.hpp"
+#include "core/unicode.hpp"
 
 namespace kov {
 
@@ -25,8 +25,20 @@ int32_t integer_arg(const Cell* c) {
 }
 
 void mold_indent(Cell* out, int32_t n) {
-    for (int32_t i = 0; i < n; i++) string::concatenate_cstring(out, "    ", 4);
+    static const uint8_t indent[] = {' ', ' ', ' ', ' '};
+    for (int32_t i = 0; i < n; i++) unicode::load_utf8_into(indent, 4, out, false, nullptr);
 }
+
+namespace {
+
+// Equality of two values of one datatype through that datatype's compare handler; a datatype
+// without one has no equal values.
+bool equal(const Cell* a, const Cell* b) {
+    const auto& handler = type_registry::table(a->type()).compare;
+    return handler && handler(a, b, COMP_EQUAL) == 0;
+}
+
+}  // namespace
 
 // The value sought is arguments[0], the case block arguments[1] (from its head). A block! sought
 // finds nothing. The block is scanned one cell at a time with `push`, every second cell without;
@@ -38,20 +50,20 @@ void switch_find(bool push, bool to_block) {
     const Cell value_cell = *stack::arg(0);
     const Cell* value = &value_cell;
     const Cell* block = stack::arg(1);
-    Cell answer = none_value;
+    Cell answer = cells::make_none();
     if (!value->is(T_BLOCK)) {
         SeriesBuffer* b = memory::buffer_of(block->data2);
         uint32_t n = b->length();
         uint32_t step = push ? 1 : 2;
         for (uint32_t i = block->data1; i < n; i += step) {
             const Cell* c = memory::buffer_of(block->data2)->head_cell() + i;
-            if (c->type() != value->type() || !actions::compare(c, value, COMP_EQUAL)) continue;
+            if (c->type() != value->type() || !equal(c, value)) continue;
             Cell* cells = memory::buffer_of(block->data2)->head_cell();
             uint32_t len = memory::buffer_of(block->data2)->length();
             if (to_block) {
                 uint32_t k = i + 1;
                 while (k < len && !cells[k].is(T_BLOCK)) k++;
-                answer = k < len ? cells[k] : none_value;
+                answer = k < len ? cells[k] : cells::make_none();
             } else {
                 answer = i + 1 < len ? cells[i + 1] : cells[i];
             }
@@ -101,7 +113,7 @@ const Cell* check_not_unset(int32_t param, const Cell* value) {
 }
 
 void set_refinement_args(const Cell* logic, int32_t index, int32_t count) {
-    if (logic::truthy(logic)) {
+    if (cells::truthy(*logic)) {
         arguments[index].data1 = 1;
         return;
     }

@@ -18,9 +18,9 @@
 #include "core/cycles.hpp"
 #include "core/memory.hpp"
 #include "core/runtime_words.hpp"
+#include "core/services.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
-#include "datatypes/error.hpp"
 
 namespace kov::stack {
 

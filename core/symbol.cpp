@@ -8,10 +8,9 @@
 #include "core/boot.hpp"
 #include "core/buffer.hpp"
 #include "core/collector.hpp"
+#include "core/services.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
-#include "datatypes/string.hpp"
-#include "datatypes/word.hpp"
 
 namespace kov::symbol {
 
@@ -119,7 +118,8 @@ uint32_t make_from_bytes(const uint8_t* bytes, uint32_t length) {
 }
 
 uint32_t make_from_string(const Cell* text, int32_t limit) {
-    std::string utf8 = string::to_utf8(text);
+    std::string utf8;
+    unicode::append_utf8(utf8, text);
     if (limit >= 0) {
         // Keep the first `limit` code points.
         size_t i = 0;
