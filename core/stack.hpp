@@ -181,17 +181,26 @@ void set_refinement_args(const Cell* logic, int32_t index, int32_t count);
 // function specs exist).
 extern void (*param_word)(int32_t n, Cell* out);
 
-// Restores the stacks to a saved state on scope exit unless dismissed (for C++ guards).
+// Restores the stacks (arguments base, top and top frame) to the state they had when it was
+// taken, on scope exit, errors and transfers included, unless dismissed first. restore() puts
+// them back at once and again on exit.
 struct Snapshot {
     Cell* arguments;
     Cell* top;
     CallFrame* frame_top;
+    bool armed = true;
     Snapshot() : arguments(stack::arguments), top(stack::top), frame_top(stack::frame_top) {}
+    ~Snapshot() {
+        if (armed) restore();
+    }
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
     void restore() const {
         stack::arguments = arguments;
         stack::top = top;
         stack::frame_top = frame_top;
     }
+    void dismiss() { armed = false; }
 };
 
 }  // namespace stack

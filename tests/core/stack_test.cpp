@@ -1,4 +1,6 @@
 // The argument stack, call frames and control transfers.
+#include <optional>
+
 #include "core/memory.hpp"
 #include "core/stack.hpp"
 #include "datatypes/error.hpp"
@@ -60,6 +62,54 @@ TEST_F(Stack, MarkAndUnwindVariants) {
         } else {
             EXPECT_EQ(stack::top, caller);
         }
+    }
+}
+
+// A snapshot puts the arguments base, the top and the top frame back when its scope ends,
+// whether the scope ends normally or by an Unwind, unless it was dismissed; restore() puts them
+// back at once and leaves it armed.
+TEST_F(Stack, SnapshotRestoresOnScopeExitUnlessDismissed) {
+    struct Case { bool by_unwind, dismiss, restore_early; };
+    const Case cases[] = {
+        {false, false, false}, {true, false, false}, {false, true, false},
+        {true, true, false},   {false, false, true}, {false, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "unwind " << c.by_unwind << " dismiss " << c.dismiss
+                                          << " early " << c.restore_early);
+        stack::reset();
+        Cell* args = stack::arguments;
+        Cell* top = stack::top;
+        CallFrame* frames = stack::frame_top;
+        Cell* inner_args = nullptr;
+        Cell* inner_top = nullptr;
+        CallFrame* inner_frames = nullptr;
+        uint32_t code = unwind_code([&] {
+            stack::Snapshot snap;
+            Cell v = integer(5);
+            stack::push(&v);
+            stack::mark_loop(nullptr);
+            stack::push(&v);
+            stack::push(&v);
+            if (c.restore_early) {
+                snap.restore();
+                EXPECT_EQ(stack::arguments, args);
+                EXPECT_EQ(stack::top, top);
+                EXPECT_EQ(stack::frame_top, frames);
+                stack::mark_native(nullptr);  // moved again after the early restore
+                stack::push(&v);
+            }
+            inner_args = stack::arguments;
+            inner_top = stack::top;
+            inner_frames = stack::frame_top;
+            if (c.dismiss) snap.dismiss();
+            if (c.by_unwind) stack::raise_pending(Status::brk);
+        });
+        EXPECT_EQ(code, c.by_unwind ? THROW_BREAK : 0u);
+        EXPECT_EQ(stack::arguments, c.dismiss ? inner_args : args);
+        EXPECT_EQ(stack::top, c.dismiss ? inner_top : top);
+        EXPECT_EQ(stack::frame_top, c.dismiss ? inner_frames : frames);
+        while (stack::frame_top > frames) stack::unwind_drop();
     }
 }
 
@@ -304,13 +354,13 @@ After after(Cell* caller, int ran) {
 // Each case starts from the bottom frame alone.
 class Receive : public RuntimeTest {
 protected:
-    stack::Snapshot bottom;  // taken once the runtime is up
+    std::optional<stack::Snapshot> bottom;  // taken once the runtime is up
     void SetUp() override {
         RuntimeTest::SetUp();
-        bottom = stack::Snapshot();
+        bottom.emplace();
     }
     void fresh() {
-        bottom.restore();
+        bottom->restore();
         stack::reset();
     }
 };
