@@ -55,6 +55,11 @@ Cell* keep(const Cell* value) {
 void init_runtime() {
     steps.clear();
     booting = true;
+    // What an earlier run left is forgotten first, so that no step sees a stale handle.
+    root_block = 0;
+    stack::unbind();
+    symbol::unbind();
+    cycles::init();
     step("boot-flag");
     output::init_hooks();
     step("output-hooks");
@@ -107,18 +112,12 @@ void init_runtime() {
     step("collector-counters");
 }
 
+// Every module's own init (re)initialises its state; the collector, the global context and the
+// ownership table are set back here.
 void restart_for_tests() {
     collector::state.enabled = false;
-    root_block = 0;
-    stack::begin = stack::end = stack::arguments = stack::top = nullptr;
-    stack::frame_begin = stack::frame_end = stack::frame_top = nullptr;
-    stack::arg_stack_node = stack::frame_stack_node = 0;
-    slots::table_node = 0;
-    symbol::table = 0;
     context::global = 0;
     ownership::table = 0;
-    type_registry::load_word = nullptr;
-    cycles::reset();
     memory::reset_for_tests();
     init_runtime();
 }

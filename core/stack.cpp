@@ -63,6 +63,13 @@ void make_stacks(Handle& arg_node, Handle& frame_node) {
     frame_node = memory::alloc_fixed_series(FRAME_STACK_FRAMES * sizeof(CallFrame), 1, 0);
 }
 
+void unbind() {
+    begin = end = arguments = top = nullptr;
+    frame_begin = frame_end = frame_top = nullptr;
+    arg_stack_node = frame_stack_node = 0;
+    error_origin = nullptr;
+}
+
 void init(Handle arg_node, Handle frame_node) {
     arg_stack_node = arg_node;
     frame_stack_node = frame_node;

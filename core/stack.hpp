@@ -46,6 +46,9 @@ extern CallFrame* frame_end;
 extern CallFrame* frame_top;  // just past the top frame
 extern Handle arg_stack_node, frame_stack_node;
 
+// Forgets any stacks of an earlier run: until init, no stack exists (an error raised then is
+// fatal). The start-up runs it first.
+void unbind();
 // Binds the globals to the two stack series and pushes the bottom frame.
 void init(Handle arg_node, Handle frame_node);
 // Makes both stacks as fixed series (the start-up keeps them in the root block).

@@ -93,8 +93,7 @@ void init_table(Handle symbol_block) {
         marker_added = true;
     }
     collector::mark_hashtable = hashtable::mark;
-    any_type_id = 0;
-    table = 0;
+    unbind();
     if (!symbol_block) {
         symbol_block = memory::make_cells(INITIAL_SYMBOLS);
         Cell keep{T_BLOCK, 0, symbol_block, 0};
@@ -103,6 +102,11 @@ void init_table(Handle symbol_block) {
     Cell source{T_BLOCK, 0, symbol_block, 0};
     table = hashtable::make(INITIAL_SYMBOLS, &source, hashtable::KIND_WORDS, hashtable::EXTRA_SYMBOL_TABLE);
     type_registry::load_word = load_type_word;
+}
+
+void unbind() {
+    table = 0;
+    any_type_id = 0;
 }
 
 void init() {
