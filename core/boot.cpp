@@ -23,12 +23,13 @@ namespace kov::boot {
 
 bool booting = false;
 Handle root_block = 0;
+void (*step_done)(const char* step) = nullptr;
 
 namespace {
 
-std::vector<std::string> steps;
-
-void step(const char* name) { steps.emplace_back(name); }
+void step(const char* name) {
+    if (step_done) step_done(name);
+}
 
 // Services that modules built apart from each other lend one another.
 void connect_services() {
@@ -43,8 +44,6 @@ void connect_services() {
 
 }  // namespace
 
-const std::vector<std::string>& steps_run() { return steps; }
-
 Cell* keep(const Cell* value) {
     Cell v = *value;
     Cell* c = buffer::alloc_tail_cell(root_block);
@@ -53,7 +52,6 @@ Cell* keep(const Cell* value) {
 }
 
 void init_runtime() {
-    steps.clear();
     booting = true;
     // What an earlier run left is forgotten first, so that no step sees a stale handle.
     root_block = 0;

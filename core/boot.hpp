@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "core/value.hpp"
 
@@ -16,8 +14,8 @@ constexpr uint32_t ROOT_BLOCK_CELLS = 8749;
 
 // The start-up sequence. Leaves the collector off and the boot phase flag set.
 void init_runtime();
-// Names of the steps that ran, in order (for diagnostics and tests).
-const std::vector<std::string>& steps_run();
+// Called after each step with the step's name, when set (for diagnostics and tests).
+extern void (*step_done)(const char* step);
 
 // Appends a copy of a value to the root block (keeps it alive for the whole run).
 Cell* keep(const Cell* value);
