@@ -14,6 +14,7 @@ void init() {
     std::memset(names, 0, sizeof names);
     for (ActionTable& t : tables) t = ActionTable{};
     top_id = 0;
+    load_word = nullptr;
 }
 
 bool register_type(uint32_t id, uint32_t parent, const char* name, const ActionTable& handlers) {

@@ -35,7 +35,7 @@ inline bool supports(uint32_t type, int slot) {
     }
 }
 
-void init();  // clears both tables
+void init();  // clears both tables and the name-word hook
 // Records the type's name and handlers. A field marked inherited takes the parent's handler as
 // it stands now; later changes to the parent are not seen. Refused (false, nothing recorded)
 // when the parent has not registered yet, or a field is marked inherited without a parent.

@@ -130,10 +130,13 @@ protected:
         case A_INDEX_Q: fn = t.index_q.fn; break;
         default: break;
         }
-        fn();
-        Cell r = *stack::arg(0);
-        snap.restore();
-        return r;
+        try {
+            fn();
+        } catch (...) {
+            snap.dismiss();  // a raised error leaves the stacks as its transfer set them
+            throw;
+        }
+        return *stack::arg(0);
     }
     static const ActionTable& of(const Cell* v) { return type_registry::table(v->type()); }
 };
