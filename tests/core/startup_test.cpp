@@ -57,7 +57,7 @@ Cell* root_cell(uint32_t i) {
 
 void observe(const char* step) {
     Observation o{step, {}, false, false};
-    o.holds[SEEDED] = random::hash_seed == 0x0055860Cu;
+    o.holds[SEEDED] = hashtable::seed() == 0x0055860Cu;
     o.holds[MEMORY] = memory::arena && memory::rec.default_frame_size != 0;
     o.holds[REGISTRY] = type_registry::names[T_LOGIC].name && type_registry::names[T_SYMBOL].name;
     o.holds[FRAMES] = memory::rec.first_node_frame && memory::rec.first_series_frame;
@@ -87,7 +87,7 @@ void observe(const char* step) {
 std::vector<Observation> observe_startup() {
     std::vector<Observation> seen;
     observations = &seen;
-    random::hash_seed = 0;
+    hashtable::set_seed(0);
     type_registry::init();
     runtime_words::words::anon = Cell{};
     slots::table_node = 0;
