@@ -54,9 +54,12 @@ Cell* keep(const Cell* value) {
 void init_runtime() {
     booting = true;
     // What an earlier run left is forgotten first, so that no step sees a stale handle.
+    collector::state.enabled = false;  // off until the entry routine switches it on
     root_block = 0;
     stack::unbind();
     symbol::unbind();
+    context::unbind();
+    ownership::unbind();
     cycles::init();
     step("boot-flag");
     output::init_hooks();
@@ -113,9 +116,6 @@ void init_runtime() {
 // Every module's own init (re)initialises its state; the collector, the global context and the
 // ownership table are set back here.
 void restart_for_tests() {
-    collector::state.enabled = false;
-    context::global = 0;
-    ownership::table = 0;
     memory::reset_for_tests();
     init_runtime();
 }
