@@ -84,13 +84,15 @@ void queue_free_node(Handle node) {
 
 std::vector<Handle> scanned;  // check mode: the blocks whose cells the marker walked
 
+void mark_cells_of(Cell* first, Cell* last, bool validate);
+
 void drain() {
     while (!work.empty()) {
         Handle node = work.back();
         work.pop_back();
-        if (state.check) scanned.push_back(node);
+        if (state.check) scanned.push_back(node);  // validated once the collection is done
         SeriesBuffer* b = buf(node);
-        mark_cells(b->head_cell(), b->tail_cell());
+        mark_cells_of(b->head_cell(), b->tail_cell(), false);
     }
 }
 
@@ -226,9 +228,9 @@ void validate_cell(const Cell* c) {
     }
 }
 
-}  // namespace
-
-void mark_cells(Cell* first, Cell* last) {
+// Marks what the cells refer to; with `validate`, checks each cell as well (cells outside the
+// blocks the marker walks, which are checked after the collection).
+void mark_cells_of(Cell* first, Cell* last, bool validate) {
     using cell_layout::Ref;
     for (Cell* c = first; c < last; c++) {
         const cell_layout::Layout& l = cell_layout::of(c->type());
@@ -265,9 +267,13 @@ void mark_cells(Cell* first, Cell* last) {
                 break;
             }
         }
-        if (state.check) validate_cell(c);
+        if (validate) validate_cell(c);
     }
 }
+
+}  // namespace
+
+void mark_cells(Cell* first, Cell* last) { mark_cells_of(first, last, state.check); }
 
 void (*image_marker)(Cell* image) = nullptr;
 
