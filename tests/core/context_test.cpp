@@ -505,6 +505,8 @@ TEST_F(Context, WordCellsThatMoveAreUpdatedSafelyUnderCollections) {
     // holding the word: the slot must land in the word where it is now.
     collector::state.enabled = true;
     bool stress = collector::state.stress;
+    uint32_t period = collector::state.stress_period;
+    collector::state.stress_period = 1;
     for (uint32_t i = 0; i < 3; i++) {
         collector::state.stress = false;  // the garbage below must outlive the set-up
         // A context full with one word: adding the next one grows it.
@@ -537,6 +539,7 @@ TEST_F(Context, WordCellsThatMoveAreUpdatedSafelyUnderCollections) {
         ASSERT_EQ(context::get(&w)->get_int(), i);
     }
     collector::state.stress = stress;
+    collector::state.stress_period = period;
     collector::state.enabled = false;
 }
 
