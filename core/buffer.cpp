@@ -35,6 +35,7 @@ static SeriesBuffer* move_to_new(SeriesBuffer* buf, int64_t new_size, bool keep)
     memory::node_slot(node) = memory::handle_of(nb);
     old->node = 0;
     old->flags &= ~SER_IN_USE;
+    memory::abandon_buffer(old);  // check mode: a pointer kept into it is caught
     return nb;
 }
 

@@ -1,18 +1,21 @@
 // The garbage collector: marks every buffer reachable from the roots with an explicit work list,
 // then compacts the series frames in address order (sliding live runs down, or into the free
 // tail of the frame below), frees unmarked big series, returns dead nodes to their frames and
-// releases empty node frames.
+// releases empty node frames. In check mode it copies every live buffer into fresh frames instead,
+// moves every node on explicit collections, and validates every reachable cell.
 #include "core/collector.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "core/boot.hpp"
+#include "core/cell_layout.hpp"
 #include "core/cycles.hpp"
 #include "core/memory.hpp"
 #include "core/resources.hpp"
@@ -80,13 +83,28 @@ void queue_free_node(Handle node) {
     pending_free.push_back(node);
 }
 
+std::vector<Handle> scanned;  // check mode: the blocks whose cells the marker walked
+
+void mark_cells_of(Cell* first, Cell* last, bool validate);
+
 void drain() {
     while (!work.empty()) {
         Handle node = work.back();
         work.pop_back();
+        if (state.check) scanned.push_back(node);  // validated once the collection is done
         SeriesBuffer* b = buf(node);
-        mark_cells(b->head_cell(), b->tail_cell());
+        mark_cells_of(b->head_cell(), b->tail_cell(), false);
     }
+}
+
+// Reads KOV_GC_STRESS-like settings: a positive decimal number, else 0.
+uint32_t env_number(const char* name) {
+    const char* s = std::getenv(name);
+    if (!s || !*s) return 0;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(s, &end, 10);
+    if (*end || v > 0xFFFFFFFFul) return 0;
+    return uint32_t(v);
 }
 
 }  // namespace
@@ -95,8 +113,22 @@ void (*mark_hashtable)(Handle* table_ref) = nullptr;
 uint32_t self_symbol = 0;
 
 void init() {
-    const char* s = std::getenv("KOV_GC_STRESS");
-    state.stress = s && s[0] == '1';
+    uint32_t period = env_number("KOV_GC_STRESS");
+    bool check = env_number("KOV_GC_CHECK") == 1;
+    if (check && !period) period = 1;
+    state.stress = period != 0;
+    state.stress_period = period ? period : 1;
+    state.stress_count = 0;
+    set_check_mode(check);
+}
+
+void set_check_mode(bool on) {
+    state.check = on;
+    memory::checking = on;
+    if (!on) {
+        memory::release_quarantine();
+        memory::release_retired(0xFFFFFFFFu);
+    }
 }
 
 void init_counters() {
@@ -165,81 +197,98 @@ void mark_context(Handle* ref) {
     if (b->used() >= 32) mark_cells(ctx + 1, ctx + 2);
 }
 
-void mark_cells(Cell* first, Cell* last) {
-    for (Cell* c = first; c < last; c++) {
-        switch (c->type()) {
-        case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
-            mark_block_node(&c->data2);
-            break;
-        case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF:
-            mark_node(&c->data2);
-            if (c->data3) mark_node(&c->data3);
-            break;
-        case T_SYMBOL:
-            mark_node(&c->data3);
-            if (c->data2) mark_node(&c->data2);
-            break;
-        case T_CONTEXT:
-            if (mark_hashtable) mark_hashtable(&c->data1); else mark_block_node(&c->data1);
-            if (!(c->header & CTX_ON_STACK)) mark_block_node(&c->data2);
-            break;
-        case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
-            if (c->data1) {
-                if (self_symbol && c->data2 == self_symbol) mark_block_node(&c->data1);
-                else mark_context(&c->data1);
-            }
-            break;
-        case T_NATIVE: case T_ACTION:
-            mark_block_node(&c->data2);
-            mark_block_node(&c->data3);
-            break;
-        case T_OP: {
-            mark_block_node(&c->data2);
-            mark_block_node(&c->data3);
-            uint32_t sub = (c->header >> 16) & 0xFF;
-            if ((sub == T_FUNCTION || sub == T_ROUTINE) && c->data1) mark_context(&c->data1);
-            break;
+namespace {
+
+inline Handle* word_ref(Cell* c, int w) { return w == 0 ? &c->data1 : w == 1 ? &c->data2 : &c->data3; }
+
+// Header 0 (a cell never written), the ids of value.hpp, the hash tables' probe id, and ids that
+// the type registry knows by name.
+bool type_known(uint32_t t) {
+    if (t <= T_EVENT || t == TYPE_COUNT_MAX) return true;
+    return t <= type_registry::top_id && t <= TYPE_COUNT_MAX && type_registry::names[t].name;
+}
+
+// Check mode: a cell's type must be known and every reference in it must name a live node whose
+// buffer names it back and has a unit that fits the reference (see cell_layout).
+void validate_cell(const Cell* c) {
+    using cell_layout::Ref;
+    uint32_t t = c->type();
+    if (!type_known(t))
+        memory::check_failed("cell of unknown type %u (header %08x) at %p", t, c->header,
+                             static_cast<const void*>(c));
+    const cell_layout::Layout& l = cell_layout::of(t);
+    for (int w = 0; w < 3; w++) {
+        Ref kind = l.data[w];
+        if (kind == Ref::NONE) continue;
+        if (kind == Ref::RESOURCE) {
+            int32_t slot = int32_t(c->data3);
+            if (slot >= 0 && uint32_t(slot) >= resources::capacity())
+                memory::check_failed("handle! cell names resource slot %d of %u", slot,
+                                     resources::capacity());
+            continue;
         }
-        case T_FUNCTION: case T_ROUTINE:
-            mark_context(&c->data1);
-            mark_block_node(&c->data2);
-            mark_block_node(&c->data3);
-            break;
-        case T_BITSET: case T_VECTOR: case T_BINARY:
-            mark_node(&c->data2);
-            break;
-        case T_OBJECT: case T_PORT:
-            mark_context(&c->data1);
-            if (c->data3) mark_node(&c->data3);
-            break;
-        case T_ERROR:
-            // Until errors are objects, data1 holds the block of their fields.
-            mark_block_node(&c->data1);
-            if (c->data3) mark_node(&c->data3);
-            break;
-        case T_HASH: case T_MAP:
-            mark_block_node(&c->data2);
-            if (c->data3) {
-                if (mark_hashtable) mark_hashtable(&c->data3); else mark_node(&c->data3);
-            }
-            break;
-        case T_HANDLE:
-            if (int32_t(c->data3) >= 0) resources::mark_slot(int32_t(c->data3), nullptr);
-            break;
-        case T_IMAGE:
-            if (c->data2) {
-                mark_node(&c->data2);
-                if (image_marker) image_marker(c);
-            }
-            break;
-        case T_EVENT:
-            if ((c->header & EVENT_FLAG) && c->data2) mark_block_node(&c->data2);
-            break;
-        default:
-            break;
-        }
+        Handle node = cell_layout::node_in(*c, w, kind);
+        if (!node) continue;
+        if (const char* why = memory::node_problem(node))
+            memory::check_failed("stale node %u in data%d of a cell of type %u: %s", node, w + 1, t, why);
+        SeriesBuffer* b = memory::at<SeriesBuffer>(memory::node_slot(node));
+        if (!cell_layout::unit_fits(kind, b->unit()))
+            memory::check_failed("node %u in data%d of a cell of type %u names a buffer of unit %u",
+                                 node, w + 1, t, b->unit());
+        bool context = kind == Ref::CONTEXT ||
+                       (kind == Ref::BINDING && !(self_symbol && c->data2 == self_symbol));
+        if (context && (b->used() < 16 || !b->head_cell()->is(T_CONTEXT)))
+            memory::check_failed("node %u in data%d of a cell of type %u is not a context", node,
+                                 w + 1, t);
     }
 }
+
+// Marks what the cells refer to; with `validate`, checks each cell as well (cells outside the
+// blocks the marker walks, which are checked after the collection).
+void mark_cells_of(Cell* first, Cell* last, bool validate) {
+    using cell_layout::Ref;
+    for (Cell* c = first; c < last; c++) {
+        const cell_layout::Layout& l = cell_layout::of(c->type());
+        for (int w = 0; w < 3; w++) {
+            Ref kind = l.data[w];
+            if (kind == Ref::NONE) continue;
+            Handle* ref = word_ref(c, w);
+            switch (kind) {
+            case Ref::NONE: break;
+            case Ref::NODE: case Ref::TEXT: mark_node(ref); break;
+            case Ref::CELLS: mark_block_node(ref); break;
+            case Ref::CONTEXT: mark_context(ref); break;
+            case Ref::TABLE:
+                if (mark_hashtable) mark_hashtable(ref); else mark_block_node(ref);
+                break;
+            case Ref::BINDING:
+                if (!*ref) break;
+                if (self_symbol && c->data2 == self_symbol) mark_block_node(ref); else mark_context(ref);
+                break;
+            case Ref::OP_CONTEXT:
+                if (cell_layout::node_in(*c, w, kind)) mark_context(ref);
+                break;
+            case Ref::FRAME_CELLS: case Ref::EVENT_CELLS:
+                if (cell_layout::node_in(*c, w, kind)) mark_block_node(ref);
+                break;
+            case Ref::RESOURCE:
+                if (int32_t(*ref) >= 0) resources::mark_slot(int32_t(*ref), nullptr);
+                break;
+            case Ref::IMAGE:
+                if (*ref) {
+                    mark_node(ref);
+                    if (image_marker) image_marker(c);
+                }
+                break;
+            }
+        }
+        if (validate) validate_cell(c);
+    }
+}
+
+}  // namespace
+
+void mark_cells(Cell* first, Cell* last) { mark_cells_of(first, last, state.check); }
 
 void (*image_marker)(Cell* image) = nullptr;
 
@@ -354,6 +403,42 @@ void evacuate_node_frames() {
     if (!chosen.empty()) state.node_cycles++;
 }
 
+// Check mode: every node moves into fresh node frames; the old frames are retired once empty.
+void evacuate_every_node() {
+    std::vector<NodeFrame*> old;
+    uint64_t used = 0;
+    for (Handle h = memory::rec.first_node_frame; h; h = frame_at(h)->next) {
+        NodeFrame* f = frame_at(h);
+        if (f->to_free) continue;
+        f->to_free = 1;
+        used += f->used;
+        old.push_back(f);
+    }
+    if (old.empty()) return;
+    for (uint64_t room = 0; room < used; room += NODES_PER_FRAME) memory::make_node_frame(NODES_PER_FRAME);
+    for (NodeFrame* f : old) {
+        uint32_t* nodes = f->nodes();
+        for (uint32_t i = 0; i < f->capacity && f->used; i++) {
+            uint32_t v = nodes[i];
+            if (v == memory::DEAD_WORD) {  // held back from reuse: goes with its frame
+                f->used--;
+                continue;
+            }
+            if (v == 0 || node_in_frame(f, v)) continue;  // a free node
+            Handle new_node = take_node_elsewhere(f);
+            if (!new_node) memory::check_failed("no fresh node for node %u", memory::handle_of(&nodes[i]));
+            memory::node_slot(new_node) = v;
+            memory::at<SeriesBuffer>(v)->node = new_node;
+            if (!relocation) relocation = new std::unordered_map<Handle, Handle>();
+            (*relocation)[memory::handle_of(&nodes[i])] = new_node;
+            nodes[i] = 0;
+            f->used--;
+        }
+        if (f->used) f->to_free = 0;
+    }
+    state.node_cycles++;
+}
+
 }  // namespace
 
 // ---- compaction ----
@@ -386,6 +471,7 @@ void compact_frame(SeriesFrame* f, SeriesFrame* prev) {
         SeriesBuffer* b = at_ptr(p);
         if (!(b->flags & SER_MARK)) {
             if (b->node) queue_free_node(b->node);
+            memory::verify_dead_fill(b);
             if (!gap) gap = p;
             p += fp(p);
             continue;
@@ -427,19 +513,86 @@ void compact_frame(SeriesFrame* f, SeriesFrame* prev) {
     }
 }
 
+// Check mode: every live buffer of the series frames is copied into a fresh frame; the old frames
+// are retired (filled and poisoned) as a whole.
+void copy_every_buffer() {
+    std::vector<SeriesFrame*> old;
+    for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next)
+        old.push_back(memory::at<SeriesFrame>(h));
+    for (SeriesFrame* f : old) {
+        SeriesFrame* to = nullptr;
+        uint8_t* dest = nullptr;
+        for (uint8_t* p = f->area(), *end = bump_ptr(f); p < end; p += fp(p)) {
+            SeriesBuffer* b = at_ptr(p);
+            if (!(b->flags & SER_MARK)) {
+                if (b->node) queue_free_node(b->node);
+                memory::verify_dead_fill(b);
+                continue;
+            }
+            if (!to) {
+                to = memory::make_series_frame_sized(f->size - int32_t(sizeof(SeriesFrame)));
+                dest = to->area();
+            }
+            uint32_t n = b->footprint();
+            memory::unpoison(dest, n);
+            std::memcpy(dest, p, n);
+            SeriesBuffer* nb = at_ptr(dest);
+            nb->flags &= ~SER_MARK;
+            memory::node_slot(nb->node) = memory::handle_of(nb);
+            dest += n;
+        }
+        if (to) to->bump = memory::handle_of(dest);
+        memory::retire_series_frame(f);
+    }
+    memory::rec.current_series_frame = memory::rec.first_series_frame;
+}
+
 void sweep_big_series() {
-    Handle h = memory::rec.big_series_list;
-    while (h) {
+    std::vector<Handle> list;
+    for (Handle h = memory::rec.big_series_list; h; h = memory::at<BigSeries>(h)->next) list.push_back(h);
+    for (Handle h : list) {
         auto* big = memory::at<BigSeries>(h);
-        Handle next = big->next;
         SeriesBuffer* b = big->buffer();
         if (b->flags & SER_MARK) {
             b->flags &= ~SER_MARK;
+            if (state.check) {  // moves as every other buffer does
+                SeriesBuffer* nb = memory::alloc_big_series(big->size);
+                std::memcpy(nb, b, b->footprint());
+                memory::node_slot(nb->node) = memory::handle_of(nb);
+                memory::free_big_series(b);
+            }
         } else {
             if (b->node) queue_free_node(b->node);
+            memory::verify_dead_fill(b);
             memory::free_big_series(b);
         }
-        h = next;
+    }
+}
+
+// Check mode, after a collection: the cells of every block the marker walked, the cells rooted
+// by C++ code and the argument stack are valid, and every used node's buffer names it back.
+void validate_after_collection() {
+    for (Handle node : scanned) {
+        if (const char* why = memory::node_problem(node))
+            memory::check_failed("block node %u after the collection: %s", node, why);
+        SeriesBuffer* b = buf(node);
+        for (Cell* c = b->head_cell(); c < b->tail_cell(); c++) validate_cell(c);
+    }
+    scanned.clear();
+    for (Root* r = root_chain; r; r = r->prev) validate_cell(&r->cell);
+    if (stack::begin)
+        for (Cell* c = stack::begin; c < stack::top; c++) validate_cell(c);
+    for (Handle h = memory::rec.first_node_frame; h; h = frame_at(h)->next) {
+        NodeFrame* f = frame_at(h);
+        uint32_t* nodes = f->nodes();
+        for (uint32_t i = 0; i < f->capacity; i++) {
+            uint32_t v = nodes[i];
+            if (v == 0 || v == memory::DEAD_WORD || node_in_frame(f, v)) continue;
+            Handle node = memory::handle_of(&nodes[i]);
+            if (memory::at<SeriesBuffer>(v)->node != node)
+                memory::check_failed("node %u names buffer %u, which names node %u", node, v,
+                                     memory::at<SeriesBuffer>(v)->node);
+        }
     }
 }
 
@@ -461,25 +614,35 @@ static void collect_now(bool allow_evacuation) {
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     auto started = std::chrono::steady_clock::now();
     try {
-        if (state.evacuation && allow_evacuation) evacuate_node_frames();
+        if (state.check && state.cycles >= 1) memory::release_retired(state.cycles - 1);
+        scanned.clear();
+        if (state.evacuation && allow_evacuation) {
+            if (state.check) evacuate_every_node(); else evacuate_node_frames();
+        }
         mark_roots();
         if (relocation) cycles::forward(forward_value);
         resources::sweep();
         if (prune_ownership) prune_ownership();
         drain();
-        SeriesFrame* prev = nullptr;
-        for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) {
-            SeriesFrame* f = memory::at<SeriesFrame>(h);
-            compact_frame(f, prev);
-            prev = f;
+        if (state.check) {
+            copy_every_buffer();
+        } else {
+            SeriesFrame* prev = nullptr;
+            for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) {
+                SeriesFrame* f = memory::at<SeriesFrame>(h);
+                compact_frame(f, prev);
+                prev = f;
+            }
         }
         sweep_big_series();
         flush_free_nodes();
         memory::update_node_frames();
         clear_fixed_marks();
+        if (state.check) validate_after_collection();
     } catch (...) {
         delete relocation;
         relocation = nullptr;
+        scanned.clear();
         state.busy = false;
         throw;
     }

@@ -60,7 +60,10 @@ namespace kov::collector {
 struct State {
     bool enabled = false;
     bool busy = false;
-    bool stress = false;        // KOV_GC_STRESS=1: every series allocation collects first
+    bool stress = false;        // KOV_GC_STRESS=N: every Nth series allocation collects first
+    uint32_t stress_period = 1;  // N (1: every allocation)
+    uint32_t stress_count = 0;   // allocations since the last stress collection
+    bool check = false;         // KOV_GC_CHECK=1: see set_check_mode
     bool evacuation = true;     // node-frame evacuation switch
     uint32_t cycles = 0;        // collections done
     uint32_t node_cycles = 0;   // collections that evacuated node frames
@@ -70,8 +73,15 @@ struct State {
 };
 extern State state;
 
-void init();  // reads KOV_GC_STRESS
+void init();  // reads KOV_GC_STRESS and KOV_GC_CHECK
 void init_counters();
+// Check mode: every collection moves every live buffer into fresh series frames, an explicit
+// collection also moves every node into fresh node frames (unless evacuation is off), what is
+// left behind is filled and poisoned, freed nodes are held back from reuse, node resolution
+// checks the buffer's back-reference (where NDEBUG is not defined), and every reachable cell is
+// validated against the cell layout table. Switching it off releases what it holds back.
+// (KOV_GC_CHECK=1 also turns stress collections on; set_check_mode leaves them as they are.)
+void set_check_mode(bool on);
 // An explicit collection (recycle): may also evacuate sparse node frames, which moves nodes.
 void collect();
 // A collection for the allocator, when enabled: moves buffers but never nodes. True when one ran.

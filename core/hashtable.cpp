@@ -1649,7 +1649,7 @@ void mark_entries(Handle table) {
     for (uint32_t i = 0; i + per <= n; i += per) {
         if (c[i].header != T_UNSET) continue;
         if (c[i].data1) {
-            Handle key = c[i].data1;
+            Handle key = collector::forwarded(c[i].data1);  // this collection may have moved it
             if (memory::buffer_of(key)->unit() == 16) collector::mark_block_node(&c[i].data1);
             else collector::mark_node(&c[i].data1);
         }

@@ -8,8 +8,12 @@
 #include "core/memory.hpp"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <map>
+#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -65,10 +69,23 @@ void give_run(size_t off, size_t bytes) {
 
 uint32_t round16(uint64_t n) { return uint32_t((n + 15) & ~uint64_t(15)); }
 
+// Check mode: freed nodes held back from reuse (oldest first), and frames the collector emptied,
+// kept filled until they have aged.
+std::deque<Handle> quarantine;
+struct Retired {
+    void* block;
+    bool nodes;      // a node frame (else a series frame)
+    uint32_t cycle;  // the collection that retired it
+};
+std::vector<Retired> retired;
+std::vector<SeriesFrame*> spare_frames;  // verified retired series frames, reused by size
+constexpr size_t SPARE_FRAMES = 16;
+
 }  // namespace
 
 uint8_t* arena = nullptr;
 MemoryRecord rec{};
+bool checking = false;
 
 #if defined(__SANITIZE_ADDRESS__)
 void poison(const void* start, size_t bytes) { ASAN_POISON_MEMORY_REGION(start, bytes); }
@@ -102,6 +119,9 @@ void reset_for_tests() {
     }
     arena_top = PAGE;
     free_runs.clear();
+    quarantine.clear();
+    retired.clear();
+    spare_frames.clear();
     init();
 }
 
@@ -160,6 +180,43 @@ void fill(uint8_t* start, uint8_t* end, uint8_t byte) {
     if (end > start) std::memset(start, byte, size_t(end - start));
 }
 
+// ---- check mode: resolving nodes ----
+
+void check_failed(const char* fmt, ...) {
+    std::fputs("*** GC check: ", stderr);
+    va_list args;
+    va_start(args, fmt);
+    std::vfprintf(stderr, fmt, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    std::abort();
+}
+
+static bool node_in_frame(const NodeFrame* f, uint32_t value) {
+    Handle first = handle_of(const_cast<NodeFrame*>(f)->nodes());
+    return value >= first && value < first + f->capacity;
+}
+
+const char* node_problem(Handle node) {
+    NodeFrame* f = frame_of_node(node);
+    if (!f) return "not a node of any live node frame";
+    uint32_t v = node_slot(node);
+    if (v == DEAD_WORD) return "freed (held back from reuse)";
+    if (v == 0 || node_in_frame(f, v)) return "free";
+    if (uint64_t(v) * 4 < PAGE || uint64_t(v) * 4 + sizeof(SeriesBuffer) > arena_top)
+        return "its buffer handle lies outside the arena";
+    SeriesBuffer* b = at<SeriesBuffer>(v);
+    if (b->node != node) return "its buffer names another node";
+    if (!(b->flags & SER_IN_USE)) return "its buffer is not in use";
+    return nullptr;
+}
+
+SeriesBuffer* checked_buffer_of(Handle node) {
+    if (const char* why = node_problem(node)) check_failed("stale node %u: %s", node, why);
+    return at<SeriesBuffer>(node_slot(node));
+}
+
 // ---- nodes ----
 
 static void link_free_nodes(NodeFrame* f) {
@@ -187,11 +244,16 @@ NodeFrame* make_node_frame(uint32_t n) {
     return f;
 }
 
-void unlink_node_frame(NodeFrame* f) {
+static void unlink_only(NodeFrame* f) {
     Handle h = handle_of(f);
     if (f->prev) at<NodeFrame>(f->prev)->next = f->next; else rec.first_node_frame = f->next;
     if (f->next) at<NodeFrame>(f->next)->prev = f->prev; else rec.last_node_frame = f->prev;
     if (rec.current_node_frame == h) rec.current_node_frame = rec.last_node_frame;
+}
+
+void unlink_node_frame(NodeFrame* f) {
+    if (checking) return retire_node_frame(f);
+    unlink_only(f);
     free_frame(f);
 }
 
@@ -215,10 +277,33 @@ Handle alloc_node() {
     return node;
 }
 
-void free_node(NodeFrame* f, Handle node) {
+static void release_node(NodeFrame* f, Handle node) {
     node_slot(node) = f->first_free;
     f->first_free = node;
     f->used--;
+}
+
+void free_node(NodeFrame* f, Handle node) {
+    if (!checking) return release_node(f, node);
+    // Held back: the node stays counted as used and its slot names no buffer.
+    node_slot(node) = DEAD_WORD;
+    quarantine.push_back(node);
+    if (quarantine.size() > QUARANTINE_NODES) {
+        Handle oldest = quarantine.front();
+        quarantine.pop_front();
+        NodeFrame* g = frame_of_node(oldest);
+        if (g && node_slot(oldest) == DEAD_WORD) release_node(g, oldest);
+    }
+}
+
+size_t quarantined_nodes() { return quarantine.size(); }
+
+void release_quarantine() {
+    for (Handle node : quarantine) {
+        NodeFrame* g = frame_of_node(node);
+        if (g && node_slot(node) == DEAD_WORD) release_node(g, node);
+    }
+    quarantine.clear();
 }
 
 NodeFrame* frame_of_node(Handle node) {
@@ -256,7 +341,19 @@ void update_node_frames() {
 SeriesFrame* make_series_frame() {
     int32_t a = rec.next_frame_size;
     if (a < rec.big_threshold) rec.next_frame_size = 2 * a;
-    auto* f = static_cast<SeriesFrame*>(alloc_frame(size_t(a) + sizeof(SeriesFrame)));
+    return make_series_frame_sized(a);
+}
+
+SeriesFrame* make_series_frame_sized(int32_t a) {
+    SeriesFrame* f = nullptr;
+    for (auto it = spare_frames.begin(); it != spare_frames.end(); ++it) {
+        if ((*it)->size == a + int32_t(sizeof(SeriesFrame))) {
+            f = *it;
+            spare_frames.erase(it);
+            break;
+        }
+    }
+    if (!f) f = static_cast<SeriesFrame*>(alloc_frame(size_t(a) + sizeof(SeriesFrame)));
     *f = SeriesFrame{};
     f->size = a + int32_t(sizeof(SeriesFrame));
     f->bump = handle_of(f->area());
@@ -276,6 +373,8 @@ SeriesFrame* make_series_frame() {
     if (cur) at<SeriesFrame>(cur)->prev = h; else rec.last_series_frame = h;
     return f;
 }
+
+static uint8_t* end_of(SeriesFrame* f) { return static_cast<uint8_t*>(at(f->end)); }
 
 static bool has_room(SeriesFrame* f, uint32_t footprint) {
     return uint64_t(f->bump) * 4 + footprint < uint64_t(f->end) * 4;
@@ -300,7 +399,10 @@ SeriesBuffer* alloc_buffer(uint32_t count, uint32_t unit, int32_t offset) {
     uint32_t size = std::max<uint32_t>(16, round16(bytes));
     uint32_t footprint = size + 24;
     collector::check_alloc("a series buffer allocated");
-    if (collector::state.stress) collector::collect_if_enabled();
+    if (collector::state.stress && ++collector::state.stress_count >= collector::state.stress_period) {
+        collector::state.stress_count = 0;
+        collector::collect_if_enabled();
+    }
 
     SeriesBuffer* buf;
     bool big = footprint >= uint32_t(rec.big_threshold);
@@ -414,6 +516,98 @@ void free_big_series(SeriesBuffer* header) {
     if (big->next) at<BigSeries>(big->next)->prev = big->prev;
     free_frame(big);
 }
+
+// ---- check mode: abandoned buffers and retired frames ----
+
+void abandon_buffer(SeriesBuffer* b) {
+    if (!checking) return;
+    size_t bytes = size_t(b->size) + 4;  // the data area and the spare word
+    std::memset(b->data(), DEAD_BYTE, bytes);
+    b->flags |= SER_DEAD_FILLED;
+    poison(b->data(), bytes);
+}
+
+static const uint8_t* first_live_byte(const uint8_t* p, size_t n) {
+    static uint8_t dead[4096];
+    if (dead[0] != DEAD_BYTE) std::memset(dead, DEAD_BYTE, sizeof dead);
+    for (size_t done = 0; done < n;) {
+        size_t k = std::min(sizeof dead, n - done);
+        if (std::memcmp(p + done, dead, k) != 0) {
+            for (size_t i = done; i < done + k; i++)
+                if (p[i] != DEAD_BYTE) return p + i;
+        }
+        done += k;
+    }
+    return nullptr;
+}
+
+void verify_dead_fill(SeriesBuffer* b) {
+    if (!(b->flags & SER_DEAD_FILLED)) return;
+    size_t bytes = size_t(b->size) + 4;
+    unpoison(b->data(), bytes);
+    if (const uint8_t* p = first_live_byte(b->data(), bytes))
+        check_failed("write through a stale pointer into buffer %u, which its series left "
+                     "(byte %zu changed)", handle_of(b), size_t(p - b->data()));
+}
+
+void retire_series_frame(SeriesFrame* f) {
+    Handle h = handle_of(f);
+    if (f->prev) at<SeriesFrame>(f->prev)->next = f->next; else rec.first_series_frame = f->next;
+    if (f->next) at<SeriesFrame>(f->next)->prev = f->prev; else rec.last_series_frame = f->prev;
+    if (rec.current_series_frame == h) rec.current_series_frame = rec.first_series_frame;
+    // Only the used part can be reached through a stale pointer; the rest stays as it is.
+    size_t bytes = size_t(static_cast<uint8_t*>(at(f->bump)) - f->area());
+    unpoison(f->area(), bytes);
+    std::memset(f->area(), DEAD_BYTE, bytes);
+    poison(f->area(), size_t(end_of(f) - f->area()));
+    retired.push_back({f, false, collector::state.cycles});
+}
+
+void retire_node_frame(NodeFrame* f) {
+    unlink_only(f);
+    std::erase_if(quarantine, [f](Handle n) { return node_in_frame(f, n); });
+    std::fill(f->nodes(), f->nodes() + f->capacity, DEAD_WORD);
+    poison(f->nodes(), size_t(f->capacity) * 4);
+    retired.push_back({f, true, collector::state.cycles});
+}
+
+void release_retired(uint32_t older_than) {
+    size_t kept = 0;
+    for (Retired& r : retired) {
+        if (r.cycle >= older_than) {
+            retired[kept++] = r;
+            continue;
+        }
+        const uint8_t* start;
+        size_t bytes;
+        if (r.nodes) {
+            auto* f = static_cast<NodeFrame*>(r.block);
+            start = reinterpret_cast<uint8_t*>(f->nodes());
+            bytes = size_t(f->capacity) * 4;
+        } else {
+            auto* f = static_cast<SeriesFrame*>(r.block);
+            start = f->area();
+            bytes = size_t(static_cast<uint8_t*>(at(f->bump)) - f->area());
+        }
+        unpoison(start, bytes);
+        if (const uint8_t* p = first_live_byte(start, bytes))
+            check_failed("write through a stale pointer into a %s frame the collector emptied "
+                         "(handle %u)", r.nodes ? "node" : "series", handle_of(p));
+        if (!r.nodes && spare_frames.size() < SPARE_FRAMES && older_than != 0xFFFFFFFFu) {
+            poison(start, bytes);
+            spare_frames.push_back(static_cast<SeriesFrame*>(r.block));  // saves a fresh commit
+        } else {
+            free_frame(r.block);
+        }
+    }
+    retired.resize(kept);
+    if (older_than == 0xFFFFFFFFu) {
+        for (SeriesFrame* f : spare_frames) free_frame(f);
+        spare_frames.clear();
+    }
+}
+
+size_t retired_frames() { return retired.size(); }
 
 // ---- statistics ----
 

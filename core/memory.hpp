@@ -20,6 +20,7 @@ constexpr uint32_t SER_MARK = 0x08000000;
 constexpr uint32_t SER_BIG = 0x01000000;
 constexpr uint32_t SER_FIXED = 0x00100000;
 constexpr uint32_t SER_OWNED = 0x00020000;
+constexpr uint32_t SER_DEAD_FILLED = 0x00000040;  // abandoned; data area holds DEAD_BYTE (check mode)
 
 // A series buffer: this 20-byte header, the data area (size bytes, a multiple of 16), then one
 // spare 32-bit word. Head and tail are byte offsets from the start of the data area.
@@ -105,14 +106,34 @@ void unpoison(const void* start, size_t bytes);
 extern uint8_t* arena;  // base of the reserved arena
 extern MemoryRecord rec;
 
+// Check mode (switched by the collector): buffers left behind are filled with DEAD_BYTE and
+// poisoned, freed nodes are held back from reuse with DEAD_WORD in their slot, retired frames
+// are kept filled for two collections, and (where NDEBUG is not defined) resolving a node checks
+// that it is live and that its buffer names it back.
+extern bool checking;
+constexpr uint8_t DEAD_BYTE = 0xDB;
+constexpr uint32_t DEAD_WORD = 0xDBDBDBDB;
+constexpr size_t QUARANTINE_NODES = 4096;
+
 inline void* at(Handle h) { return arena + (size_t(h) << 2); }
 template <class T> inline T* at(Handle h) { return reinterpret_cast<T*>(arena + (size_t(h) << 2)); }
 inline Handle handle_of(const void* p) {
     return Handle(size_t(static_cast<const uint8_t*>(p) - arena) >> 2);
 }
 inline uint32_t& node_slot(Handle node) { return *at<uint32_t>(node); }
-inline SeriesBuffer* buffer_of(Handle node) { return at<SeriesBuffer>(node_slot(node)); }
+// Why a handle is not a live node whose buffer names it back (null when it is one).
+const char* node_problem(Handle node);
+// The buffer of a live node, reported fatally ("*** GC check: ...") when it is not one.
+SeriesBuffer* checked_buffer_of(Handle node);
+inline SeriesBuffer* buffer_of(Handle node) {
+#ifndef NDEBUG
+    if (__builtin_expect(checking, false)) return checked_buffer_of(node);
+#endif
+    return at<SeriesBuffer>(node_slot(node));
+}
 bool in_arena(const void* p);
+// Reports a failed check on stderr ("*** GC check: ...") and aborts.
+[[noreturn]] void check_failed(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Brings up the arena and the record (the first frames are made by the start-up).
 void init();
@@ -135,6 +156,9 @@ Handle alloc_node();
 void free_node(NodeFrame* frame, Handle node);
 void update_node_frames();
 NodeFrame* frame_of_node(Handle node);  // the frame holding a node, or null
+// Check mode: the nodes held back from reuse, oldest first; release_quarantine frees them all.
+size_t quarantined_nodes();
+void release_quarantine();
 
 // Series.
 SeriesFrame* make_series_frame();
@@ -149,6 +173,18 @@ Handle make_string_buffer(uint32_t n, uint32_t unit);
 Handle make_bytes_filled(uint32_t n, uint8_t byte);
 SeriesBuffer* alloc_big_series(uint32_t footprint);
 void free_big_series(SeriesBuffer* header);
+
+// Check mode. A buffer that its series left (by growth) gets its data area filled and poisoned;
+// the collector verifies the fill when it reclaims the space, which catches writes through stale
+// pointers. A frame the collector emptied is retired: unlinked, filled (node slots with
+// DEAD_WORD), poisoned and kept until two more collections have run, then verified and freed.
+void abandon_buffer(SeriesBuffer* buf);
+void verify_dead_fill(SeriesBuffer* buf);
+SeriesFrame* make_series_frame_sized(int32_t area);  // for the collector's fresh frames
+void retire_series_frame(SeriesFrame* frame);
+void retire_node_frame(NodeFrame* frame);
+void release_retired(uint32_t older_than_cycle);  // verifies and frees frames retired before it
+size_t retired_frames();
 
 // Memory statistics. Mode 1 answers the bytes in use (nodes x 4, used bytes of the series frames,
 // big series). Mode 2 or more also appends to the block `out` (rooted by the caller): a block of

@@ -192,7 +192,9 @@ TEST_F(CollectorModel, RandomGraphsSurviveCollectionsAndEvacuation) {
     verify();
     EXPECT_GT(collector::state.cycles, 10u);
     // (Under KOV_GC_STRESS garbage dies at once, so no node frame ever becomes sparse.)
-    if (!collector::state.stress) EXPECT_GT(collector::state.node_cycles, 0u);
+    if (!collector::state.stress) {
+        EXPECT_GT(collector::state.node_cycles, 0u);
+    }
     EXPECT_GT(cells.size(), 500u);
 }
 

@@ -20,9 +20,11 @@ using testing::RuntimeTest;
 
 class Ownership : public RuntimeTest {
 protected:
-    // An object with the given fields, whose owner cell carries `handlers` in data3.
+    // An object with the given fields, whose owner cell carries a handlers block in data3 when
+    // `handlers` is set.
     Cell make_object(std::initializer_list<std::pair<const char*, Cell>> fields, uint32_t handlers) {
-        collector::Root obj(Cell{T_OBJECT, context::create(4, false, true, nullptr, context::KIND_OBJECT), 0, handlers});
+        collector::Root obj(Cell{T_OBJECT, context::create(4, false, true, nullptr, context::KIND_OBJECT), 0, 0});
+        if (handlers) obj->data3 = memory::make_cells(1);
         for (auto& [name, value] : fields) {
             collector::Root v(value);
             Cell w{T_WORD, 0, symbol::make(name), 0xFFFFFFFFu};
