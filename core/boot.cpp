@@ -17,7 +17,16 @@
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/issue.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/percent.hpp"
+#include "datatypes/point.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/time.hpp"
+#include "datatypes/tuple.hpp"
+#include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/random.hpp"
 
@@ -38,6 +47,16 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    integer::init();
+    float_::init();
+    percent::init();
+    time_::init();
+    pair::init();
+    point2d::init();
+    point3d::init();
+    tuple::init();
+    typeset::init();
+    issue::init();
     symbol::init();
     context::init();
 }
