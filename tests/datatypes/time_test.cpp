@@ -145,8 +145,11 @@ TEST_F(Time, PathFields) {
         EXPECT_EQ(o.error, c.error) << "case " << i;
         if (*c.error) continue;
         EXPECT_EQ(o.value.type(), c.expect_read.type()) << "case " << i;
-        if (c.expect_read.is(T_INTEGER)) EXPECT_EQ(o.value.data2, c.expect_read.data2) << "case " << i;
-        else EXPECT_EQ(o.value.get_float(), c.expect_read.get_float()) << "case " << i;
+        if (c.expect_read.is(T_INTEGER)) {
+            EXPECT_EQ(o.value.data2, c.expect_read.data2) << "case " << i;
+        } else {
+            EXPECT_EQ(o.value.get_float(), c.expect_read.get_float()) << "case " << i;
+        }
         EXPECT_EQ(after.get_float(), c.expect_seconds) << "case " << i;
         if (c.store) {
             // Reading the field back gives what was stored.
