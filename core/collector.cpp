@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "core/cycles.hpp"
 #include "core/memory.hpp"
 #include "core/resources.hpp"
+#include "core/runtime.hpp"
 #include "core/type_registry.hpp"
 #include "core/slots.hpp"
 #include "core/stack.hpp"
@@ -24,8 +27,6 @@ State state;
 
 namespace {
 
-Root* roots = nullptr;
-RootNode* root_nodes = nullptr;
 std::vector<RootMarker> markers;
 std::vector<Handle> work;          // block nodes whose cells are still to be marked
 std::vector<Handle> pending_free;  // nodes of dead buffers
@@ -115,12 +116,26 @@ void remove_root_marker(RootMarker m) {
 
 // ---- roots held by C++ code ----
 
-Root::Root() : cell{T_NONE, 0, 0, 0}, prev(roots) { roots = this; }
-Root::Root(const Cell& c) : cell(c), prev(roots) { roots = this; }
-Root::~Root() { roots = prev; }
+Root* root_chain = nullptr;
 
-RootNode::RootNode(Handle n, uint32_t k) : node(n), kind(k), prev(root_nodes) { root_nodes = this; }
-RootNode::~RootNode() { root_nodes = prev; }
+#ifndef NDEBUG
+uint32_t no_alloc_depth = 0;
+const char* no_alloc_reason = nullptr;
+#endif
+
+void rooting_violation(const char* what, const char* detail) {
+    std::string text = "*** Rooting rule broken: ";
+    text += what;
+    if (detail) {
+        text += " inside NoAlloc (";
+        text += detail;
+        text += ")";
+    }
+    text += "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+    runtime::runtime_error(FATAL_ASSERTION, 0);
+}
 
 // ---- marking ----
 
@@ -262,10 +277,7 @@ static void mark_roots() {
         Cell& w = type_registry::names[id].word;
         if (w.header) mark_cells(&w, &w + 1);
     }
-    for (Root* r = roots; r; r = r->prev) mark_cells(&r->cell, &r->cell + 1);
-    for (RootNode* r = root_nodes; r; r = r->prev) {
-        if (r->kind == 1) mark_block_node(&r->node); else mark_node(&r->node);
-    }
+    for (Root* r = root_chain; r; r = r->prev) mark_cells(&r->cell, &r->cell + 1);
     drain();
     for (RootMarker m : markers) {
         if (m) m();

@@ -21,13 +21,6 @@ void mark_roots() {
     if (global) collector::mark_context(&global);
 }
 
-// Keeps a context (with its word table and values) alive and current across allocations.
-struct Pin {
-    collector::Root root;
-    explicit Pin(Handle ctx) : root(Cell{T_OBJECT, ctx, 0, 0}) {}
-    Handle ctx() { return root.cell.data1; }
-};
-
 inline bool word_kind(uint32_t t) { return t >= T_WORD && t <= T_REFINEMENT; }
 
 inline bool block_kind(uint32_t t) {
@@ -108,10 +101,10 @@ Cell* value_cell(Handle ctx, int32_t slot) {
     SeriesBuffer* b = memory::buffer_of(c->data2);
     if (uint32_t(slot) < b->used() / 16) return b->head_cell() + slot;
     // A slot past the values' tail (a clone not filled yet): unset! values up to it.
-    Pin pin(ctx);
-    while (memory::buffer_of(cell(pin.ctx())->data2)->used() / 16 <= uint32_t(slot))
-        buffer::alloc_tail_cell(cell(pin.ctx())->data2);
-    return memory::buffer_of(cell(pin.ctx())->data2)->head_cell() + slot;
+    collector::RootContext pin(ctx);
+    while (memory::buffer_of(cell(pin.handle())->data2)->used() / 16 <= uint32_t(slot))
+        buffer::alloc_tail_cell(cell(pin.handle())->data2);
+    return memory::buffer_of(cell(pin.handle())->data2)->head_cell() + slot;
 }
 
 Handle self_node(const Cell* value) { return owner(value->data1)->data1; }
@@ -127,20 +120,20 @@ Cell* symbol_value_cell(uint32_t sym, const Cell* value) {
 
 int32_t add_word(Handle ctx, const Cell* word) {
     uint32_t sym = word->data2;
-    Pin pin(ctx);
+    collector::RootContext pin(ctx);
     int32_t out = -1;
     int32_t slot = hashtable::word_slot(word_table(ctx), sym, true, ctx, &out);
     if (slot >= 0) return slot;
-    append_value(pin.ctx());
+    append_value(pin.handle());
     return out;
 }
 
 Cell* add_with(Handle ctx, const Cell* word, const Cell* value) {
     collector::Root v(*value);
-    Pin pin(ctx);
+    collector::RootContext pin(ctx);
     int32_t slot = find_word(ctx, word->data2, true);
     if (slot < 0) slot = add_word(ctx, word);
-    Cell* target = value_cell(pin.ctx(), slot);
+    Cell* target = value_cell(pin.handle(), slot);
     if (target) *target = v.cell;
     return target;
 }
@@ -181,7 +174,7 @@ Cell* add_global(uint32_t sym) {
 
 // ---- reading and writing ----
 
-Cell* get_in(const Cell* word, Handle ctx) {
+Cell* get_in_slow(const Cell* word, Handle ctx) {
     int32_t slot = int32_t(word->data3);
     if (slot != -1) {
         if (!ctx) raise_with_word("not-defined", word);
@@ -196,12 +189,10 @@ Cell* get_in(const Cell* word, Handle ctx) {
     raise_with_word("no-value", word);
 }
 
-Cell* get(const Cell* word) { return get_in(word, word->data1); }
-
-Cell* set_in(Cell* word, const Cell* value, Handle ctx, bool fire) {
+Cell* set_in_slow(Cell* word, const Cell* value, Handle ctx, bool fire) {
     if (!ctx) raise_with_word("not-defined", word);
     collector::Root v(*value);
-    Pin pin(ctx);
+    collector::RootContext pin(ctx);
     // The word's cell may move once anything allocates: it is read once, and an unresolved
     // word gets its slot written before the context grows.
     Cell w = *word;
@@ -217,7 +208,7 @@ Cell* set_in(Cell* word, const Cell* value, Handle ctx, bool fire) {
             word->data3 = w.data3 = uint32_t(slot);
         }
     }
-    ctx = pin.ctx();
+    ctx = pin.handle();
     Cell* c = cell(ctx);
     if (!c->data2) raise_with_word("not-defined", &w);
     if (on_stack_q(c)) {
@@ -227,7 +218,7 @@ Cell* set_in(Cell* word, const Cell* value, Handle ctx, bool fire) {
         return target;
     }
     Cell* target = value_cell(ctx, slot);
-    ctx = pin.ctx();
+    ctx = pin.handle();
     if (kind_of(cell(ctx)) == KIND_OBJECT) {
         if (uint32_t(slot) < word_count(ctx)) word_cell_at(ctx, slot)->header |= WORD_ASSIGNED;
         if (fire && owner(ctx)->data3 && fire_on_change_hook) {
@@ -237,17 +228,15 @@ Cell* set_in(Cell* word, const Cell* value, Handle ctx, bool fire) {
             Cell* old = stack::push(target);
             *target = v.cell;
             Cell* fresh = stack::push(&v.cell);
-            Cell own = *owner(ctx);
-            fire_on_change_hook(&own, &w, old, fresh);
+            collector::Root own(*owner(ctx)), changed_word(w);
+            fire_on_change_hook(own.get(), changed_word.get(), old, fresh);
             stack::top = saved_top;
-            return value_cell(pin.ctx(), slot);
+            return value_cell(pin.handle(), slot);
         }
     }
     *target = v.cell;
     return target;
 }
-
-Cell* set(Cell* word, const Cell* value) { return set_in(word, value, word->data1, true); }
 
 void set_integer(Handle ctx, Cell* word, int32_t n) {
     Cell v{T_INTEGER, 0, uint32_t(n), 0};
@@ -312,10 +301,10 @@ void set_slot_from_top_reset(Handle ctx, int32_t slot) {
 
 void set_object_slot_from_top(Handle ctx, int32_t slot) {
     Cell* top = stack::top_value();
-    Pin pin(ctx);
+    collector::RootContext pin(ctx);
     Cell* target = value_slot_at(ctx, slot);
     *target = *top;
-    ctx = pin.ctx();
+    ctx = pin.handle();
     if (kind_of(cell(ctx)) == KIND_OBJECT && uint32_t(slot) < word_count(ctx))
         word_cell_at(ctx, slot)->header |= WORD_ASSIGNED;
     stack::reset();
@@ -342,15 +331,15 @@ Handle create(uint32_t size, bool on_stack, bool object, const Cell* source, uin
         c[1] = Cell{T_UNSET, 0, 0, 0};
         b->tail = b->head + 32;
     }
-    Pin pin(ctx);
+    collector::RootContext pin(ctx);
     if (!on_stack) {
         Handle vals = memory::make_cells_unset(size);
-        cell(pin.ctx())->data2 = vals;
+        cell(pin.handle())->data2 = vals;
     }
     Handle table = hashtable::make(size, source ? &src.cell : nullptr, hashtable::KIND_WORDS,
                                    hashtable::EXTRA_WORD_TABLE);
-    cell(pin.ctx())->data1 = table;
-    return pin.ctx();
+    cell(pin.handle())->data1 = table;
+    return pin.handle();
 }
 
 Handle make(const Cell* spec, bool on_stack, bool object, uint32_t kind) {
@@ -361,20 +350,20 @@ Handle make(const Cell* spec, bool on_stack, bool object, uint32_t kind) {
         uint32_t total = memory::buffer_of(spec->data2)->used() / 16;
         n = head < total ? total - head : 0;
     }
-    Pin pin(create(n, on_stack, object, nullptr, kind));
+    collector::RootContext pin(create(n, on_stack, object, nullptr, kind));
     uint32_t entered = 0;
     for (uint32_t i = 0; i < n; i++) {
         const Cell* c = memory::buffer_of(sp.cell.data2)->head_cell() + head + i;
         uint32_t t = c->type();
         if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD && t != T_REFINEMENT) continue;
         int32_t out;
-        if (find_word_slot(pin.ctx(), c->data2, true, &out) < 0) entered++;
+        if (find_word_slot(pin.handle(), c->data2, true, &out) < 0) entered++;
     }
     if (!on_stack) {
-        SeriesBuffer* b = memory::buffer_of(cell(pin.ctx())->data2);
+        SeriesBuffer* b = memory::buffer_of(cell(pin.handle())->data2);
         b->tail = b->head + entered * 16;
     }
-    return pin.ctx();
+    return pin.handle();
 }
 
 Handle clone(Cell* value, uint32_t kind) {
@@ -426,7 +415,7 @@ Cell* bind(Cell* block, Handle ctx, bool self_mode) {
 
 bool collect_set_words(Handle ctx, const Cell* block) {
     collector::Root blk(*block);
-    Pin pin(ctx);
+    collector::RootContext pin(ctx);
     SeriesBuffer* vb = values(ctx);
     uint32_t before = vb ? vb->used() : word_count(ctx) * 16;
     uint32_t total = memory::buffer_of(blk.cell.data2)->used() / 16;
@@ -435,11 +424,11 @@ bool collect_set_words(Handle ctx, const Cell* block) {
         const Cell* c = memory::buffer_of(blk.cell.data2)->head_cell() + i;
         if (!c->is(T_SET_WORD)) continue;
         Cell w = *c;
-        add_word(pin.ctx(), &w);
+        add_word(pin.handle(), &w);
         total = memory::buffer_of(blk.cell.data2)->used() / 16;
     }
-    vb = values(pin.ctx());
-    uint32_t after = vb ? vb->used() : word_count(pin.ctx()) * 16;
+    vb = values(pin.handle());
+    uint32_t after = vb ? vb->used() : word_count(pin.handle()) * 16;
     return after > before;
 }
 

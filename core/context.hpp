@@ -93,12 +93,60 @@ Cell* add_global(uint32_t symbol);
 
 // ---- reading and writing ----
 
-Cell* get_in(const Cell* word, Handle ctx);
-Cell* get(const Cell* word);
+// The common reads and writes are inline and root nothing: a resolved word whose context keeps
+// the slot's value in its values block or on the argument stack is read or written in place.
+// Everything else (an unbound or unresolved word, a slot past the values' tail, an object with a
+// change handler) goes to the out-of-line routines, which root what they hold.
+
+// The value cell of a resolved slot when it can be reached without allocating, else null.
+inline Cell* reachable_value(const Cell* ctx_cell, uint32_t slot) {
+    uint32_t values = ctx_cell->data2;
+    if (!values) return nullptr;
+    if (ctx_cell->header & CTX_ON_STACK) {
+        uint64_t i = uint64_t(values - 1) + slot;
+        return i < uint64_t(stack::end - stack::begin) ? stack::begin + i : nullptr;
+    }
+    SeriesBuffer* b = memory::buffer_of(values);
+    return slot < b->used() / 16 ? b->head_cell() + slot : nullptr;
+}
+
+Cell* get_in_slow(const Cell* word, Handle ctx);
+Cell* set_in_slow(Cell* word, const Cell* value, Handle ctx, bool fire);
+
+// A word's value cell in a context (valid until the next allocation); raises no-value,
+// not-defined or not-in-context.
+inline Cell* get_in(const Cell* word, Handle ctx) {
+    uint32_t slot = word->data3;
+    if (ctx && int32_t(slot) >= 0) [[likely]] {
+        if (Cell* v = reachable_value(cell(ctx), slot)) return v;
+    }
+    return get_in_slow(word, ctx);
+}
+inline Cell* get(const Cell* word) { return get_in(word, word->data1); }
+
 // Writes a word's value; an unresolved word (slot -1) is looked up by exact symbol, added when
-// absent, and gets its slot written before anything allocates.
-Cell* set_in(Cell* word, const Cell* value, Handle ctx, bool fire);
-Cell* set(Cell* word, const Cell* value);
+// absent, and gets its slot written before anything allocates. In an object context the slot's
+// word is marked assigned, and with `fire` the owner's change handler runs.
+inline Cell* set_in(Cell* word, const Cell* value, Handle ctx, bool fire) {
+    uint32_t slot = word->data3;
+    if (ctx && int32_t(slot) >= 0) [[likely]] {
+        Cell* c = cell(ctx);
+        if (Cell* target = reachable_value(c, slot)) {
+            if (on_stack_q(c) || kind_of(c) != KIND_OBJECT) [[likely]] {
+                *target = *value;
+                return target;
+            }
+            if (!(fire && c[1].data3 && fire_on_change_hook)) {
+                SeriesBuffer* words = memory::buffer_of(hashtable::record(c->data1)->data);
+                if (slot < words->used() / 16) words->head_cell()[slot].header |= WORD_ASSIGNED;
+                *target = *value;
+                return target;
+            }
+        }
+    }
+    return set_in_slow(word, value, ctx, fire);
+}
+inline Cell* set(Cell* word, const Cell* value) { return set_in(word, value, word->data1, true); }
 void set_integer(Handle ctx, Cell* word, int32_t n);
 void get_global_copy(uint32_t symbol, Cell* out);
 Cell* global_value_cell(uint32_t symbol);

@@ -169,21 +169,6 @@ void grow_array(Handle node, uint64_t wanted, int fill) {
     if (fill >= 0) std::memset(b->head_ptr() + used, fill, bytes - used);
 }
 
-// Keeps a table (and through it every buffer it reaches) rooted across allocations; the node
-// is read back through table() afterwards.
-struct Pin {
-    collector::Root root;
-    explicit Pin(Handle table) : root(Cell{T_HASH, 0, 0, table}) {}
-    Handle table() { return root.cell.data3; }
-};
-
-// Keeps a key cell alive across allocations.
-struct KeyPin {
-    collector::Root root;
-    explicit KeyPin(const Cell* key) : root(*key) {}
-    Cell* get() { return root.get(); }
-};
-
 inline bool is_word_kind(uint32_t t) { return t >= T_WORD && t <= T_ISSUE; }
 inline bool is_text(uint32_t t) {
     return t == T_STRING || t == T_FILE || t == T_URL || t == T_TAG || t == T_EMAIL || t == T_REF ||
@@ -294,9 +279,9 @@ void set_index(Handle table, int32_t position, uint32_t bucket) {
     uint64_t need = (uint64_t(position) + 1) * 4;
     Record* r = rec(table);
     if (buffer_of(r->indexes)->used() < need) {
-        Pin pin(table);
+        collector::RootTable pin(table);
         grow_array(r->indexes, uint64_t(need) * 2, 0xFF);
-        table = pin.table();
+        table = pin.handle();
         r = rec(table);
     }
     items(r->indexes)[position] = bucket == NO_BUCKET ? NO_BUCKET : bucket + 1;
@@ -374,19 +359,19 @@ int insert_hash(Handle table, int32_t pos, bool grow_at_bound) {
             key = block + pos;
             if (other->type() == key->type() && keys_equal(other, key, COMP_EQUAL)) {
                 // A duplicate: joins (or starts) the chain of this bucket.
-                Pin pin(table);
+                collector::RootTable pin(table);
                 if (stored >= 0) {
                     Handle chain = new_array(4, 4, 0);
                     collector::RootNode keep(chain);
                     items<int32_t>(chain)[0] = stored;
-                    buffer::append_int(rec(pin.table())->chains, keep.node);
-                    r = rec(pin.table());
+                    buffer::append_int(rec(pin.handle())->chains, keep.node);
+                    r = rec(pin.handle());
                     stored = -int32_t(item_count(r->chains));
                     items<int32_t>(r->keys)[i] = stored;
                 }
-                r = rec(pin.table());
+                r = rec(pin.handle());
                 buffer::append_int(items(r->chains)[-stored - 1], uint32_t(pos));
-                set_index(pin.table(), pos, i);
+                set_index(pin.handle(), pos, i);
                 return STATUS_PRESENT;
             }
         }
@@ -530,7 +515,7 @@ uint32_t find_pointer_bucket(const Record* r, uint32_t key) {
 }
 
 void rebuild_pointers(Handle table, uint32_t request) {
-    Pin pin(table);
+    collector::RootTable pin(table);
     uint32_t buckets = std::max<uint32_t>(4, round_pow2(request));
     Record* r = rec(table);
     uint32_t entry = r->indexes;
@@ -539,10 +524,10 @@ void rebuild_pointers(Handle table, uint32_t request) {
     collector::RootNode f(flags);
     Handle keys = new_array(uint64_t(buckets) * 4, 4, 0);
     collector::RootNode k(keys);
-    table = pin.table();
+    table = pin.handle();
     uint32_t live = uint32_t(std::max(0, rec(table)->live));
     Handle block = memory::make_cells(std::max<uint32_t>(1, per * live));
-    table = pin.table();
+    table = pin.handle();
     r = rec(table);
     Handle old = r->data;
     SeriesBuffer* ob = buffer_of(old);
@@ -814,15 +799,15 @@ Handle make(uint32_t size, const Cell* source, int32_t kind, int32_t extra) {
     if (copy_words) {
         Handle words = source->data1;
         Handle t = copy(words, 0);
-        collector::Root keep(Cell{T_HASH, 0, 0, t});
-        Record* r = rec(keep.cell.data3);
+        collector::RootTable keep(t);
+        Record* r = rec(keep.handle());
         Handle block = buffer::copy_array(r->data);
-        t = keep.cell.data3;
+        t = keep.handle();
         rec(t)->data = block;
         return t;
     }
     const Cell none_cell{T_NONE, 0, 0, 0};
-    KeyPin src(has_source ? source : &none_cell);
+    collector::Root src(has_source ? *source : none_cell);
     if (!collector::mark_hashtable) collector::mark_hashtable = mark;
     if (kind == KIND_WORDS && size >= 4000) {  // a source block is not a source table
         if (size > 0x3FFFFFFFu) stack::raise_error("internal", "no-memory");
@@ -833,7 +818,7 @@ Handle make(uint32_t size, const Cell* source, int32_t kind, int32_t extra) {
     if (buckets < 4) buckets = 4;
 
     Handle table = new_array(RECORD_FIELDS * 4, 4, 0);
-    Pin pin(table);
+    collector::RootTable pin(table);
     {
         Record* r = rec(table);
         r->buckets = int32_t(buckets);
@@ -841,35 +826,35 @@ Handle make(uint32_t size, const Cell* source, int32_t kind, int32_t extra) {
         r->kind = kind;
     }
     Handle flags = new_array(flag_bytes(buckets), 4, 0xAA);
-    rec(pin.table())->flags = flags;
+    rec(pin.handle())->flags = flags;
     Handle keys = new_array(uint64_t(buckets) * 4, 4, 0);
-    rec(pin.table())->keys = keys;
+    rec(pin.handle())->keys = keys;
     if (kind == KIND_HASH) {
         Handle indexes = new_array(uint64_t(std::max<uint32_t>(size, 4)) * 4, 4, 0xFF);
-        rec(pin.table())->indexes = indexes;
+        rec(pin.handle())->indexes = indexes;
         Handle chains = buffer::make_array(4, 4);
-        rec(pin.table())->chains = chains;
+        rec(pin.handle())->chains = chains;
     }
     if (kind == KIND_POINTERS || kind == KIND_OWNERSHIP) {
         uint32_t per = uint32_t(std::max(0, extra)) + 1;
         uint64_t cells_wanted = uint64_t(size) * per;
         if (cells_wanted > 0x7FFF0000u / 16) stack::raise_error("internal", "no-memory");
         Handle block = memory::make_cells(std::max<uint32_t>(1, uint32_t(cells_wanted)));
-        Record* r = rec(pin.table());
+        Record* r = rec(pin.handle());
         r->data = block;
         r->indexes = per * 16;
         r->counter = int32_t(cycle_stamp());
-        return pin.table();
+        return pin.handle();
     }
     if (has_source && kind <= KIND_WORDS && src.get()->data2) {
-        rec(pin.table())->data = src.get()->data2;
+        rec(pin.handle())->data = src.get()->data2;
         int32_t head = int32_t(src.get()->data1);
-        index_values(pin.table(), head, kind == KIND_MAP ? 2 : 1);
+        index_values(pin.handle(), head, kind == KIND_MAP ? 2 : 1);
     } else {
         Handle block = memory::make_cells(size);
-        rec(pin.table())->data = block;
+        rec(pin.handle())->data = block;
     }
-    return pin.table();
+    return pin.handle();
 }
 
 Cell* put(Handle table, Cell* key) {
@@ -882,7 +867,7 @@ Cell* insert_key(Handle table, Cell* key, int* status) {
     int32_t pos = int32_t((key - cells(r->data)));
     int s;
     Cell* found = nullptr;
-    Pin pin(table);
+    collector::RootTable pin(table);
     switch (r->kind) {
     case KIND_HASH:
         s = insert_hash(table, pos, true);
@@ -899,7 +884,7 @@ Cell* insert_key(Handle table, Cell* key, int* status) {
     }
     if (status) *status = s;
     if (found) return found;
-    return cells(rec(pin.table())->data) + pos;
+    return cells(rec(pin.handle())->data) + pos;
 }
 
 void refresh(Handle table) {
@@ -917,10 +902,10 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
     Record* r = rec(table);
     Cell probe = *key_in;
     if (r->counter != 0 && uint32_t(r->counter) != cycle_stamp() && !collector::state.busy) {
-        Pin pin(table);
-        KeyPin kp(&probe);
+        collector::RootTable pin(table);
+        collector::Root kp(probe);
         refresh(table);
-        table = pin.table();
+        table = pin.handle();
         probe = *kp.get();
         r = rec(table);
     }
@@ -1124,9 +1109,9 @@ bool shift_positions(Handle table, int32_t delta, int32_t from, int32_t count, b
         if (delta > 0) {
             uint64_t need = (uint64_t(from) + uint64_t(count) + uint64_t(delta)) * 4;
             if (buffer_of(r->indexes)->used() < need) {
-                Pin pin(table);
+                collector::RootTable pin(table);
                 grow_array(r->indexes, uint64_t(need) * 2, 0xFF);
-                table = pin.table();
+                table = pin.handle();
                 r = rec(table);
             }
         }
@@ -1195,11 +1180,11 @@ void move_positions(Handle table, int32_t to, int32_t from, int32_t count) {
 }
 
 void index_values(Handle table, int32_t from, int32_t stride) {
-    Pin pin(table);
+    collector::RootTable pin(table);
     if (stride < 1) stride = 1;
     int32_t pos = std::max(0, from);
     while (true) {
-        table = pin.table();
+        table = pin.handle();
         Record* r = rec(table);
         int32_t n = int32_t(cell_count(r->data));
         if (r->kind == KIND_MAP) {
@@ -1218,9 +1203,9 @@ void index_values(Handle table, int32_t from, int32_t stride) {
             int status;
             insert_key(table, cells(rec(table)->data) + pos, &status);
             if (normalize_key_hook) {
-                normalize_key_hook(rec(pin.table())->data, uint32_t(pos));
+                normalize_key_hook(rec(pin.handle())->data, uint32_t(pos));
             } else {
-                Cell* k = cells(rec(pin.table())->data) + pos;
+                Cell* k = cells(rec(pin.handle())->data) + pos;
                 uint32_t t = k->type();
                 if (t >= T_WORD && t <= T_GET_WORD) k->header = (k->header & ~CELL_TYPE_MASK) | T_SET_WORD;
             }
@@ -1236,34 +1221,34 @@ void index_values(Handle table, int32_t from, int32_t stride) {
 }
 
 Handle copy(Handle table, Handle new_block) {
-    Pin pin(table);
-    Pin np(buffer::copy_array(table));  // the record, still sharing the original's arrays
-    Handle f = buffer::copy_array(rec(pin.table())->flags);
-    rec(np.table())->flags = f;
-    Handle k = buffer::copy_array(rec(pin.table())->keys);
-    rec(np.table())->keys = k;
-    if (rec(np.table())->kind == KIND_HASH) {
-        Handle ix = buffer::copy_array(rec(pin.table())->indexes);
-        rec(np.table())->indexes = ix;
+    collector::RootTable pin(table);
+    collector::RootTable np(buffer::copy_array(table));  // the record, still sharing the original's arrays
+    Handle f = buffer::copy_array(rec(pin.handle())->flags);
+    rec(np.handle())->flags = f;
+    Handle k = buffer::copy_array(rec(pin.handle())->keys);
+    rec(np.handle())->keys = k;
+    if (rec(np.handle())->kind == KIND_HASH) {
+        Handle ix = buffer::copy_array(rec(pin.handle())->indexes);
+        rec(np.handle())->indexes = ix;
         // Separate chains: the copy and the original change apart.
-        Handle list = buffer::copy_array(rec(pin.table())->chains);
-        rec(np.table())->chains = list;
+        Handle list = buffer::copy_array(rec(pin.handle())->chains);
+        rec(np.handle())->chains = list;
         uint32_t n = item_count(list);
         for (uint32_t i = 0; i < n; i++) {
-            Handle chain = items(rec(np.table())->chains)[i];
+            Handle chain = items(rec(np.handle())->chains)[i];
             if (!chain) continue;
             Handle c = buffer::copy_array(chain);
-            items(rec(np.table())->chains)[i] = c;
+            items(rec(np.handle())->chains)[i] = c;
         }
     }
-    Record* r = rec(np.table());
+    Record* r = rec(np.handle());
     if (r->kind == KIND_POINTERS || r->kind == KIND_OWNERSHIP) {
-        Handle entries = buffer::copy_array(rec(pin.table())->data);
-        rec(np.table())->data = entries;
+        Handle entries = buffer::copy_array(rec(pin.handle())->data);
+        rec(np.handle())->data = entries;
     } else if (new_block) {
         r->data = new_block;
     }
-    return np.table();
+    return np.handle();
 }
 
 void clear(Handle table) {
@@ -1282,7 +1267,7 @@ void rebuild(Handle table, int32_t size) {
         resize(table, uint32_t(std::max(0, size)));
         return;
     }
-    Pin pin(table);
+    collector::RootTable pin(table);
     uint64_t want = uint64_t(double(std::max(0, size)) * 1.5);
     uint32_t buckets = std::max<uint32_t>(4, round_pow2(want));
     // Node evacuation stays off while the positions are entered again; the setting it had comes
@@ -1296,7 +1281,7 @@ void rebuild(Handle table, int32_t size) {
         Handle flags = new_array(flag_bytes(buckets), 4, 0xAA);
         collector::RootNode f(flags);
         Handle keys = new_array(uint64_t(buckets) * 4, 4, 0);
-        table = pin.table();
+        table = pin.handle();
         r = rec(table);
         r->flags = f.node;
         r->keys = keys;
@@ -1309,7 +1294,7 @@ void rebuild(Handle table, int32_t size) {
         bool full = false;
         int32_t n = int32_t(cell_count(r->data));
         for (int32_t p = 0; p < n; p++) {
-            if (insert_hash(pin.table(), p, false) < 0) {
+            if (insert_hash(pin.handle(), p, false) < 0) {
                 full = true;
                 break;
             }
@@ -1325,11 +1310,11 @@ void resize(Handle table, uint32_t request) {
     uint32_t new_n = std::max<uint32_t>(4, round_pow2(request));
     if (r->live >= int32_t(double(new_n) * LOAD + 0.5)) return;
     uint32_t old_n = uint32_t(r->buckets);
-    Pin pin(table);
+    collector::RootTable pin(table);
     Handle new_flags = new_array(flag_bytes(new_n), 4, 0xAA);
     collector::RootNode nf(new_flags);
-    if (new_n > old_n) grow_array(rec(pin.table())->keys, uint64_t(new_n) * 4, 0);
-    table = pin.table();
+    if (new_n > old_n) grow_array(rec(pin.handle())->keys, uint64_t(new_n) * 4, 0);
+    table = pin.handle();
     r = rec(table);
     uint32_t* of = items(r->flags);
     uint32_t* fl = items(nf.node);
@@ -1371,9 +1356,9 @@ void resize(Handle table, uint32_t request) {
 // ---- kinds 3 and 4 ----
 
 Cell* put_pointer(Handle table, uint32_t key) {
-    Pin pin(table);
+    collector::RootTable pin(table);
     refresh(table);
-    table = pin.table();
+    table = pin.handle();
     Record* r = rec(table);
     uint32_t found = find_pointer_bucket(r, key);
     if (found != NO_BUCKET) {
@@ -1383,13 +1368,13 @@ Cell* put_pointer(Handle table, uint32_t key) {
     if (r->occupied >= r->upper_bound) {
         uint32_t size = r->live * 2 < r->buckets ? uint32_t(r->buckets) - 1 : uint32_t(r->buckets) + 1;
         rebuild_pointers(table, size);
-        table = pin.table();
+        table = pin.handle();
         r = rec(table);
     }
     uint32_t entry = r->indexes;
     uint32_t per = entry / 16;
     buffer::reserve_tail(r->data, entry);
-    table = pin.table();
+    table = pin.handle();
     r = rec(table);
     SeriesBuffer* b = buffer_of(r->data);
     uint32_t offset = b->used() - entry;
@@ -1409,9 +1394,9 @@ Cell* put_pointer(Handle table, uint32_t key) {
 }
 
 Cell* get_pointer(Handle table, uint32_t key) {
-    Pin pin(table);
+    collector::RootTable pin(table);
     refresh(table);
-    table = pin.table();
+    table = pin.handle();
     Record* r = rec(table);
     uint32_t b = find_pointer_bucket(r, key);
     if (b == NO_BUCKET) return nullptr;
@@ -1419,9 +1404,9 @@ Cell* get_pointer(Handle table, uint32_t key) {
 }
 
 Cell* delete_pointer(Handle table, uint32_t key) {
-    Pin pin(table);
+    collector::RootTable pin(table);
     refresh(table);
-    table = pin.table();
+    table = pin.handle();
     Record* r = rec(table);
     uint32_t b = find_pointer_bucket(r, key);
     if (b == NO_BUCKET) return nullptr;
@@ -1444,10 +1429,10 @@ uint32_t intern_symbol(Handle table, const uint8_t* bytes, uint32_t length, bool
     const SymbolView* v = &view_of(table);
     Record* r = v->r;
     if (r->occupied >= r->upper_bound) {
-        Pin pin(table);
+        collector::RootTable pin(table);
         uint32_t n = uint32_t(r->buckets);
         resize(table, 16 * (r->live * 2 < r->buckets ? n - 1 : n + 1));
-        table = pin.table();
+        table = pin.handle();
         v = &view_of(table);
         r = v->r;
     }
@@ -1488,10 +1473,10 @@ uint32_t intern_symbol(Handle table, const uint8_t* bytes, uint32_t length, bool
         i = (i + ++step) & mask;
         if (i == start) break;
     }
-    Pin pin(table);
+    collector::RootTable pin(table);
     if (end < 0) {  // the table went round without an empty bucket: make room and retry
         resize(table, uint32_t(rec(table)->buckets) * 2);
-        return intern_symbol(pin.table(), bytes, length, any_case);
+        return intern_symbol(pin.handle(), bytes, length, any_case);
     }
 
     // Creation: the spelling in a byte buffer with a NUL past its tail, then the symbol cell.
@@ -1503,10 +1488,10 @@ uint32_t intern_symbol(Handle table, const uint8_t* bytes, uint32_t length, bool
         sb->tail = sb->head + length;
     }
     collector::RootNode keep(spelling);
-    Cell* sym = buffer::alloc_tail_cell(rec(pin.table())->data);
+    Cell* sym = buffer::alloc_tail_cell(rec(pin.handle())->data);
     *sym = Cell{T_SYMBOL, uint32_t(alias), 0, keep.node};
     drop_views();  // the symbol block may have moved
-    r = rec(pin.table());
+    r = rec(pin.handle());
     uint32_t pos = cell_count(r->data) - 1;
     flags = items(r->flags);
     uint32_t b = uint32_t(end);
@@ -1562,14 +1547,14 @@ int32_t word_position(Handle table, uint32_t sym, bool ignore_case) {
 
 int32_t word_slot(Handle table, uint32_t sym, bool ignore_case, Handle context, int32_t* out_slot) {
     Record* r = rec(table);
-    std::optional<Pin> pin;
+    std::optional<collector::RootTable> pin;
     if (context && r->occupied >= r->upper_bound) {
         pin.emplace(table);
-        collector::Root keep_ctx(Cell{T_OBJECT, context, 0, 0});
+        collector::RootContext keep_ctx(context);
         uint32_t n = uint32_t(r->buckets);
         resize(table, 16 * (r->live * 2 < r->buckets ? n - 1 : n + 1));
-        table = pin->table();
-        context = keep_ctx.cell.data1;
+        table = pin->handle();
+        context = keep_ctx.handle();
         r = rec(table);
     }
     uint32_t canon = symbol::resolve(sym);
@@ -1598,14 +1583,14 @@ int32_t word_slot(Handle table, uint32_t sym, bool ignore_case, Handle context, 
     if (site < 0) {  // full round without room: grow and retry
         if (!pin) pin.emplace(table);
         resize(table, uint32_t(r->buckets) * 2);
-        return word_slot(pin->table(), sym, ignore_case, context, out_slot);
+        return word_slot(pin->handle(), sym, ignore_case, context, out_slot);
     }
     if (!pin) pin.emplace(table);
-    collector::Root keep_ctx(Cell{T_OBJECT, context, 0, 0});
+    collector::RootContext keep_ctx(context);
     uint32_t n = cell_count(r->data);
     Cell* w = buffer::alloc_tail_cell(r->data);
-    *w = Cell{T_WORD, keep_ctx.cell.data1, sym, n};
-    r = rec(pin->table());
+    *w = Cell{T_WORD, keep_ctx.handle(), sym, n};
+    r = rec(pin->handle());
     flags = items(r->flags);
     uint32_t b = uint32_t(site);
     if (is_empty(flags, b)) r->occupied++;

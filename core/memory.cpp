@@ -196,6 +196,7 @@ void unlink_node_frame(NodeFrame* f) {
 }
 
 Handle alloc_node() {
+    collector::check_alloc("a node allocated");
     NodeFrame* f = rec.current_node_frame ? at<NodeFrame>(rec.current_node_frame) : nullptr;
     if (!f || !f->first_free || f->to_free) {
         f = nullptr;
@@ -298,6 +299,7 @@ SeriesBuffer* alloc_buffer(uint32_t count, uint32_t unit, int32_t offset) {
     if (bytes > 0x7FFF0000u) stack::raise_error("internal", "no-memory");
     uint32_t size = std::max<uint32_t>(16, round16(bytes));
     uint32_t footprint = size + 24;
+    collector::check_alloc("a series buffer allocated");
     if (collector::state.stress) collector::collect_if_enabled();
 
     SeriesBuffer* buf;

@@ -65,6 +65,9 @@ void init() {
     }
 }
 
+// `value` is the stored cell: it is read, and an image's flag is written to it, before anything
+// allocates. Members are passed on the same way, as the cells inside their block or values
+// block, so that their flags land where they are kept rather than on a copy.
 void bind(Cell* value, const Cell* owner_in, const Cell* word_in) {
     collector::Root owner(*owner_in), word(*word_in), val(*value);
     uint32_t t = val->type();
@@ -75,12 +78,9 @@ void bind(Cell* value, const Cell* owner_in, const Cell* word_in) {
         put_entry(node, val.get(), owner.get(), word.get());
         if (!block_kind(t) || cycles::find_q(node)) return;
         cycles::Guard guard(node);
-        for (uint32_t i = val->data1;; i++) {
-            SeriesBuffer* b = memory::buffer_of(val->data2);
-            if (i >= b->length()) break;
-            collector::Root item(b->head_cell()[i]);
-            bind(item.get(), owner.get(), word.get());
-        }
+        collector::SeriesRef items(val.cell);
+        for (uint32_t i = items.index(); i < items.total(); i++)
+            bind(items.cell_at(i), owner.get(), word.get());
         return;
     }
     if (t == T_IMAGE) {
@@ -95,15 +95,16 @@ void bind(Cell* value, const Cell* owner_in, const Cell* word_in) {
         if ((context_cell(ctx)->header & CTX_OWNER) || cycles::find_q(ctx)) return;
         Handle owner_ctx = owner->is(T_OBJECT) ? owner->data1 : 0;
         cycles::Guard guard(ctx);
+        collector::RootContext object(ctx);
         for (uint32_t i = 0;; i++) {
-            Cell* cc = context_cell(val->data1);
+            Cell* cc = object.context_cell();
             SeriesBuffer* values = memory::buffer_of(cc->data2);
             if (i >= values->length()) break;
-            collector::Root field(values->head_cell()[i]);
+            Cell* field = values->head_cell() + i;
             if (field->is(T_OBJECT) && field->data1 == owner_ctx) continue;
             Handle words = hashtable::record(cc->data1)->data;
             collector::Root field_word(memory::buffer_of(words)->head_cell()[i]);
-            bind(field.get(), owner.get(), field_word.get());
+            bind(field, owner.get(), field_word.get());
         }
     }
 }
@@ -114,6 +115,8 @@ void set_owner_flag(Cell* value, const Cell* owner, const Cell* word) {
     if (o->is(T_OBJECT)) context_cell(o->data1)->header |= CTX_OWNER;
 }
 
+// As bind: `value` and the members are the stored cells, read and written before anything
+// allocates.
 void unbind(Cell* value) {
     collector::Root val(*value);
     uint32_t t = val->type();
@@ -127,12 +130,8 @@ void unbind(Cell* value) {
             hashtable::delete_pointer(table, node);
         }
         if (!block_kind(t)) return;
-        for (uint32_t i = val->data1;; i++) {
-            SeriesBuffer* bb = memory::buffer_of(val->data2);
-            if (i >= bb->length()) break;
-            collector::Root item(bb->head_cell()[i]);
-            unbind(item.get());
-        }
+        collector::SeriesRef items(val.cell);
+        for (uint32_t i = items.index(); i < items.total(); i++) unbind(items.cell_at(i));
         return;
     }
     if (t == T_IMAGE) {
@@ -144,23 +143,18 @@ void unbind(Cell* value) {
         Handle ctx = val->data1;
         if (cycles::find_q(ctx) || (context_cell(ctx)->header & CTX_OWNER)) return;
         cycles::Guard guard(ctx);
+        collector::RootContext object(ctx);
         for (uint32_t i = 0;; i++) {
-            SeriesBuffer* values = memory::buffer_of(context_cell(val->data1)->data2);
+            SeriesBuffer* values = memory::buffer_of(object.context_cell()->data2);
             if (i >= values->length()) break;
-            collector::Root field(values->head_cell()[i]);
-            unbind(field.get());
+            unbind(values->head_cell() + i);
         }
     }
 }
 
 void unbind_range(const Cell* series, uint32_t index, uint32_t count) {
-    collector::Root s(*series);
-    for (uint32_t i = index; i < index + count; i++) {
-        SeriesBuffer* b = memory::buffer_of(s->data2);
-        if (i >= b->length()) break;
-        collector::Root item(b->head_cell()[i]);
-        unbind(item.get());
-    }
+    collector::SeriesRef s(*series);
+    for (uint32_t i = index; i < index + count && i < s.total(); i++) unbind(s.cell_at(i));
 }
 
 Cell* owner_of(Handle node) {

@@ -142,22 +142,7 @@ bool interp_frame_below(CallFrame* frame, bool one_frame) {
 
 // ---- values ----
 
-Cell* push_slot() {
-    Cell* c = top++;
-    if (top >= end) overflow();
-    return c;
-}
-
-Cell* push(const Cell* value) {
-    Cell* c = top;
-    *c = *value;
-    push_slot();
-    return c;
-}
-
-void pop(uint32_t n) { top = (uint32_t(top - begin) < n) ? begin : top - n; }
-
-Cell* top_value() { return top > begin ? top - 1 : begin; }
+void push_overflow() { overflow(); }
 
 void set_last(const Cell* value) { *arguments = *value; }
 

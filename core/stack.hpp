@@ -74,12 +74,23 @@ inline uint32_t frame_depth() { return uint32_t(frame_top - frame_begin); }
 
 // Values.
 inline uint32_t index_of(const Cell* c) { return uint32_t(c - begin); }
-Cell* push_slot();
-Cell* push(const Cell* value);
-void pop(uint32_t n);
+// Raises stack-overflow for a push past the end (out of line, off the hot paths).
+[[noreturn, gnu::cold]] void push_overflow();
+inline Cell* push_slot() {
+    Cell* c = top++;
+    if (top >= end) [[unlikely]] push_overflow();
+    return c;
+}
+inline Cell* push(const Cell* value) {
+    Cell* c = top;
+    *c = *value;
+    push_slot();
+    return c;
+}
+inline void pop(uint32_t n) { top = (uint32_t(top - begin) < n) ? begin : top - n; }
 inline void reset() { top = arguments; }
 inline void keep() { top = arguments + 1; }
-Cell* top_value();
+inline Cell* top_value() { return top > begin ? top - 1 : begin; }
 inline uint32_t top_type() { return top_value()->type(); }
 void set_last(const Cell* value);
 void set_last_reset(const Cell* value);

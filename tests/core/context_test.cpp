@@ -222,6 +222,37 @@ TEST_F(Context, ObjectAssignmentsFireTheChangeHandler) {
     context::fire_on_change_hook = saved;
 }
 
+// Resolved words are read and written where their values live; an object's word is marked
+// assigned; a clone whose values block is not filled yet grows it on the first store.
+TEST_F(Context, ResolvedWordsAreReadAndWrittenInPlace) {
+    Cell g = *word::load("in-place");
+    Cell eleven = integer(11), twelve = integer(12);
+    Cell* target = context::set(&g, &eleven);
+    EXPECT_EQ(target, context::get(&g));
+    EXPECT_TRUE(in_block(context::cell(context::global)->data2, target));
+    EXPECT_EQ(context::get(&g)->get_int(), 11);
+
+    collector::Root obj(Cell{T_OBJECT, context::create(2, false, true, nullptr, context::KIND_OBJECT), 0, 0});
+    Cell f = bound(obj->data1, "field");
+    int32_t slot = context::add_word(obj->data1, &f);
+    ASSERT_GE(slot, 0);
+    Cell field = bound(obj->data1, "field", slot);
+    EXPECT_FALSE(context::word_cell_at(obj->data1, slot)->header & WORD_ASSIGNED);
+    target = context::set(&field, &eleven);
+    EXPECT_TRUE(in_block(context::cell(obj->data1)->data2, target));
+    EXPECT_TRUE(context::word_cell_at(obj->data1, slot)->header & WORD_ASSIGNED);
+    EXPECT_EQ(context::get(&field)->get_int(), 11);
+
+    collector::Root copy(obj.cell);
+    context::clone(copy.get(), context::KIND_OBJECT);
+    ASSERT_NE(copy->data1, obj->data1);
+    EXPECT_EQ(context::values(copy->data1)->used(), 0u);
+    Cell copied = bound(copy->data1, "field", slot);
+    context::set(&copied, &twelve);
+    EXPECT_EQ(context::get(&copied)->get_int(), 12);
+    EXPECT_EQ(context::get(&field)->get_int(), 11);
+}
+
 TEST_F(Context, BindingReachesNestedBlocksAndLeavesOtherWords) {
     collector::Root obj(Cell{T_OBJECT, context::create(4, false, true, nullptr, context::KIND_OBJECT), 0, 0});
     Handle ctx = obj->data1;

@@ -146,6 +146,39 @@ TEST_F(Ownership, EntriesFollowEvacuatedNodes) {
     EXPECT_EQ(ownership::owner_of(kept->data2)->data1, obj->data1);
 }
 
+// An image kept inside an owned container gets its owned flag on the cell where it is kept, and
+// loses it there when unbound; the owner's entry for its buffer comes and goes with it.
+TEST_F(Ownership, ImageFlagsLandOnTheStoredCell) {
+    struct Case {
+        const char* name;
+        bool in_object;  // the image is an object's field, else an item of a block
+    };
+    const Case cases[] = {{"block item", false}, {"object field", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        collector::Root image(Cell{T_IMAGE, 0, memory::make_bytes(64), 0});
+        collector::Root owner(make_object({}, 1));
+        collector::Root container(c.in_object ? make_object({{"picture", image.cell}}, 0)
+                                              : block_of({text("x"), image.cell}));
+        Cell w{T_WORD, owner->data1, symbol::make("field"), 0};
+        // The stored image, found afresh after each step that may allocate.
+        auto stored = [&]() -> Cell* {
+            if (c.in_object) return context::value_cell(container->data1, 0);
+            return memory::buffer_of(container->data2)->head_cell() + 1;
+        };
+        ASSERT_TRUE(stored()->is(T_IMAGE));
+        ownership::bind(container.get(), owner.get(), &w);
+        EXPECT_TRUE(stored()->header & ownership::IMAGE_OWNED);
+        ASSERT_NE(ownership::owner_of(image->data2), nullptr);
+        EXPECT_EQ(ownership::owner_of(image->data2)->data1, owner->data1);
+        collector::collect();
+        EXPECT_TRUE(stored()->header & ownership::IMAGE_OWNED);
+        ownership::unbind(container.get());
+        EXPECT_FALSE(stored()->header & ownership::IMAGE_OWNED);
+        EXPECT_EQ(ownership::owner_of(image->data2), nullptr);
+    }
+}
+
 class RuntimeWords : public RuntimeTest {
 protected:
     Cell text(const char* s) {
