@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "core/cells.hpp"
+#include "core/context.hpp"
 #include "core/symbol.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -218,6 +219,36 @@ TEST_F(Pair, PathsAndPick) {
     Cell none{T_NONE, 0, 0, 0};
     EXPECT_EQ(run({}, [&] { pair::field_index(&z, &none); return nullptr; }).error,
               "script/invalid-path");
+}
+
+// A store through a path whose owner is an object reports the field word, the old value and the
+// new one to the object's change hook; a read or an unannounced store does not.
+TEST_F(Pair, PathStoreTellsAnObjectOwner) {
+    static int calls;
+    static Cell seen_word, seen_old, seen_new;
+    calls = 0;
+    auto saved_hook = context::fire_on_change_hook;
+    context::fire_on_change_hook = [](const Cell*, const Cell* w, const Cell* old, const Cell* fresh) {
+        ++calls;
+        seen_word = *w;
+        seen_old = *old;
+        seen_new = *fresh;
+    };
+    Cell owner{T_OBJECT, 0, 0, 0}, field = word("size"), x = word("x"), five = integer_cell(5);
+    for (bool notify : {true, false}) {
+        run({P(1, 2)}, [&] {
+            PathStep step = testing::path_step(&x, &five);
+            step.grandparent = &owner;
+            step.previous = &field;
+            step.notify = notify;
+            return pair::eval_path(step);
+        });
+    }
+    context::fire_on_change_hook = saved_hook;
+    ASSERT_EQ(calls, 1);
+    EXPECT_EQ(cells::word_symbol(seen_word), cells::word_symbol(field));
+    EXPECT_EQ(pair::x(&seen_old), 1);
+    EXPECT_EQ(pair::x(&seen_new), 5);
 }
 
 TEST_F(Pair, UnaryActions) {
