@@ -4,9 +4,18 @@
 #include "core/context.hpp"
 #include "core/symbol.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/issue.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/percent.hpp"
+#include "datatypes/point.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/time.hpp"
+#include "datatypes/tuple.hpp"
+#include "datatypes/typeset.hpp"
 #include "evaluator/random.hpp"
 
 namespace kov::boot {
@@ -22,6 +31,16 @@ void register_datatypes() {
     series::init();
     block::init();
     path::init();
+    integer::init();
+    float_::init();
+    percent::init();
+    time_::init();
+    pair::init();
+    point2d::init();
+    point3d::init();
+    tuple::init();
+    typeset::init();
+    issue::init();
     symbol::init();
     context::init();
 }

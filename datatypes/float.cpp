@@ -11,12 +11,21 @@
 
 #include "core/buffer.hpp"
 #include "core/cell.hpp"
+#include "core/cells.hpp"
+#include "core/collector.hpp"
+#include "core/context.hpp"
 #include "core/math.hpp"
 #include "core/memory.hpp"
+#include "core/ownership.hpp"
+#include "core/runtime_words.hpp"
 #include "core/stack.hpp"
+#include "core/type_registry.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/point.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/tuple.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/random.hpp"
 
@@ -222,15 +231,22 @@ Cell* do_math(int op) {
     const Cell* right = stack::arg(1);
     uint32_t l = left->type(), r = right->type();
     switch (r) {
-    case T_TUPLE: case T_MONEY: case T_VECTOR: raise_not_done();
-    case T_PAIR: case T_POINT2D: case T_POINT3D:
+    case T_TUPLE: return tuple::do_math(op);
+    case T_MONEY: case T_VECTOR: raise_not_done();
+    case T_PAIR: case T_POINT2D: case T_POINT3D: {
         if (l == T_TIME) break;
         if (op == OP_SUB || op == OP_DIV) {
             Cell dt{T_DATATYPE, r, 0, 0};
             Cell word = *word::load(op == OP_SUB ? "subtract" : "divide");
             stack::raise_error("script", "not-related", {&word, &dt});
         }
-        raise_not_done();  // the exchanged arithmetic belongs to those types
+        // The operands change places: the coordinate value on the left, the number on the right.
+        double x = l == T_INTEGER ? double(int32_t(left->data2)) : left->get_float();
+        *left = *stack::arg(1);
+        *stack::arg(1) = cells::make_float(x, l == T_INTEGER ? T_FLOAT : l);
+        return r == T_PAIR ? pair::do_math(op) : r == T_POINT2D ? point2d::do_math(op)
+                                                               : point3d::do_math(op);
+    }
     default: break;
     }
     bool accepted = r == T_INTEGER || float_type_q(r) ||
@@ -384,7 +400,7 @@ double from_block(const Cell* block, uint32_t type) {
 
 }  // namespace
 
-void make(const Cell*, const Cell* spec, uint32_t type) {
+Cell* make(const Cell*, const Cell* spec, uint32_t type) {
     double d = 0;
     uint32_t t = spec->type();
     switch (t) {
@@ -401,25 +417,22 @@ void make(const Cell*, const Cell* spec, uint32_t type) {
     }
     *stack::arguments = Cell{type, 0, 0, 0};
     stack::arguments->set_float(d);
+    return stack::arguments;
 }
 
-void random(const Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, bool seed, bool secure, bool) {
     double x = value->get_float();
     if (seed) {
         uint64_t bits = std::bit_cast<uint64_t>(x);
         random::seed(uint32_t(bits) ^ uint32_t(bits >> 32));
         *stack::arguments = Cell{T_UNSET, 0, 0, 0};
-        return;
+        return stack::arguments;
     }
-    double r;
-    if (secure) {
-        double s1 = random::secure_int31(), s2 = random::secure_int31();
-        r = x * (s2 + s1 / 2147483647.0) / 2147483648.0;
-    } else {
-        r = x * (random::next() / 2147483647.0);
-    }
-    *stack::arguments = Cell{value->type(), 0, 0, 0};
+    double r = random_draw(x, secure);
+    uint32_t type = value->type();
+    *stack::arguments = Cell{type, 0, 0, 0};
     stack::arguments->set_float(r);
+    return stack::arguments;
 }
 
 int32_t form(const Cell* value, Cell* out, bool, int32_t limit) {
@@ -434,8 +447,8 @@ int32_t mold(const Cell* value, Cell* out, bool, bool, bool, bool, int32_t limit
     return limit - int32_t(t.length);
 }
 
-void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor,
-           bool ceiling, bool half_ceiling) {
+Cell* round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor,
+            bool ceiling, bool half_ceiling) {
     if (scale && scale->is(T_MONEY)) raise_with_name("not-related", T_MONEY);
     bool percent = value->is(T_PERCENT);
     double s = percent ? 0.01 : 1.0;
@@ -449,7 +462,7 @@ void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down,
         if (percent) s /= 100;
     }
     double x = value->get_float();
-    if (s < std::fabs(x) * 0x1p-53) return;
+    if (s < std::fabs(x) * 0x1p-53) return value;
     int mode = integer::round_mode(even, down, half_down, floor, ceiling, half_ceiling);
     double r = round_to(x, s, mode);
     if (scale && scale->is(T_INTEGER)) {
@@ -459,6 +472,7 @@ void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down,
         value->data1 = 0;
         value->set_float(r);
     }
+    return value;
 }
 
 void power() {
@@ -475,22 +489,70 @@ void power() {
 }
 
 void absolute() { stack::arguments->set_float(abs(stack::arguments->get_float())); }
-void negate() { stack::arguments->set_float(0.0 - stack::arguments->get_float()); }
-
-void even_q() {
-    bool odd = to_int32_unchecked(stack::arguments->get_float()) & 1;
-    *stack::arguments = odd ? false_value : true_value;
+Cell* negate(Cell* value) {
+    value->set_float(0.0 - value->get_float());
+    return value;
 }
 
-void odd_q() {
-    bool odd = to_int32_unchecked(stack::arguments->get_float()) & 1;
-    *stack::arguments = odd ? true_value : false_value;
-}
+bool even_q(const Cell* value) { return (to_int32_unchecked(value->get_float()) & 1) == 0; }
+bool odd_q(const Cell* value) { return (to_int32_unchecked(value->get_float()) & 1) != 0; }
 
 void add() { do_math(OP_ADD); }
 void subtract() { do_math(OP_SUB); }
 void multiply() { do_math(OP_MUL); }
 void divide() { do_math(OP_DIV); }
 void remainder() { do_math(OP_REM); }
+
+double random_draw(double x, bool secure) {
+    if (secure) {
+        double s1 = random::secure_int31(), s2 = random::secure_int31();
+        return x * (s2 + s1 / 2147483647.0) / 2147483648.0;
+    }
+    return x * (random::next() / 2147483647.0);
+}
+
+bool almost_equal32(float a, float b) {
+    if (a != a || b != b) return false;
+    if (a == b) return true;
+    uint32_t pa = std::bit_cast<uint32_t>(a), pb = std::bit_cast<uint32_t>(b);
+    if (std::isfinite(a) && std::isfinite(b)) {
+        // Order-preserving signed keys: a negative pattern p becomes -p - 2147483648.
+        auto key = [](uint32_t p) {
+            int64_t k = int32_t(p);
+            return k < 0 ? -k - 2147483648LL : k;
+        };
+        int64_t d = key(pa) - key(pb);
+        return (d < 0 ? -d : d) <= 10;
+    }
+    uint32_t ma = pa & 0x7FFFFFFFu, mb = pb & 0x7FFFFFFFu;
+    return (pa >> 31) == (pb >> 31) && (ma > mb ? ma - mb : mb - ma) < 0x100000u;
+}
+
+Cell* push_field(const Cell& value) { return stack::push(&value); }
+
+Cell* finish_path_set(const PathStep& step, const Cell& old_value) {
+    Cell* result = stack::push(step.set_value);
+    if (!step.notify || !step.grandparent) return result;
+    collector::Root fresh(*step.value), old(old_value), owner(*step.grandparent);
+    if (owner->is(T_OBJECT)) {
+        if (context::fire_on_change_hook && step.previous) {
+            collector::Root word(*step.previous);
+            context::fire_on_change_hook(owner.get(), word.get(), old.get(), fresh.get());
+        }
+    } else {
+        ownership::check(owner.get(), &runtime_words::words::set_path, fresh.get(),
+                         step.position, 1);
+    }
+    return result;
+}
+
+void init() {
+    type_registry::register_type(
+        T_FLOAT, 0, "float!",
+        {.make = make, .random = random, .to = make, .form = form, .mold = mold,
+         .compare = compare, .absolute = absolute, .add = add, .divide = divide,
+         .multiply = multiply, .negate = negate, .power = power, .remainder = remainder,
+         .round = round, .subtract = subtract, .even_q = even_q, .odd_q = odd_q});
+}
 
 }  // namespace kov::float_

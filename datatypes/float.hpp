@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/action_table.hpp"
 #include "core/value.hpp"
 
 namespace kov::float_ {
@@ -80,6 +81,15 @@ Cell* do_math(int op);
 // Equality for = and <>: not NaN, and equal, closer than EPSILON, or at most 10 doubles apart.
 bool equal_within(double a, double b);
 
+// The random draw for a value x: x times a uniform fraction, from the generator or, with secure,
+// from two secure 31-bit draws.
+double random_draw(double x, bool secure);
+
+// Equality of two 32-bit float components (the point types): not NaN, and equal, or both finite
+// and at most 10 representable floats apart (zeros of either sign alike), or both infinite or at
+// the largest magnitudes with one sign and magnitude bits less than 0x100000 apart.
+bool almost_equal32(float a, float b);
+
 // The rounding of a number x to a multiple of scale s, by an integer::RoundMode.
 double round_to(double x, double s, int mode);
 
@@ -87,23 +97,39 @@ double round_to(double x, double s, int mode);
 // the text is anything else (an empty text included).
 bool scan_text(std::string_view text, double& out);
 
+// ---- path support shared by the scalar types with fields (time!, pair!, the points, tuple!) ----
+
+// Pushes a field's value and answers it (the result of a path read).
+Cell* push_field(const Cell& value);
+// After a path store into step.value: pushes the stored value as the result and, when the step
+// asks for it, tells the owner of the path: an object! through context::fire_on_change_hook (the
+// field word, the old value and the new), any other container through ownership::check with the
+// word set-path and the element's position.
+Cell* finish_path_set(const PathStep& step, const Cell& old_value);
+
 // ---- actions (result in argument 0 unless said otherwise) ----
 
-// make and to of float!, percent! and time!: `type` is the result's type.
-void make(const Cell* proto, const Cell* spec, uint32_t type);
-void random(const Cell* value, bool seed, bool secure, bool only);
+// Registers float! with its action table (percent! and time! register after it).
+void init();
+
+// make and to of float!, percent! and time!: `type` is the result's type. Writes argument 0 and
+// answers it.
+Cell* make(const Cell* proto, const Cell* spec, uint32_t type);
+// The draw (or unset! after /seed) in argument 0, answered.
+Cell* random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(const Cell* value, Cell* out, bool part, int32_t limit);
 int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, bool part,
              int32_t limit, int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
-// value is argument 0; scale is the /to argument, or null without /to.
-void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor,
+// value is argument 0; scale is the /to argument, or null without /to. Answers value.
+Cell* round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor,
            bool ceiling, bool half_ceiling);
 void power();  // argument 0 base, argument 1 exponent; the base's type is kept
 void absolute();
-void negate();
-void even_q();
-void odd_q();
+// In place on the value, answered.
+Cell* negate(Cell* value);
+bool even_q(const Cell* value);
+bool odd_q(const Cell* value);
 void add();
 void subtract();
 void multiply();

@@ -7,12 +7,17 @@
 
 #include "core/buffer.hpp"
 #include "core/cell.hpp"
+#include "core/cells.hpp"
 #include "core/runtime.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
+#include "core/type_registry.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/point.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/tuple.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/random.hpp"
 
@@ -169,12 +174,29 @@ Cell* do_math(int op) {
         return left;
     case T_FLOAT: case T_PERCENT: case T_TIME:
         return float_::do_math(op);
-    case T_PAIR: case T_POINT2D: case T_POINT3D:
+    case T_PAIR: case T_POINT2D: case T_POINT3D: {
+        // The operands change places: the coordinate value on the left, the integer on the right.
+        int32_t n = int32_t(left->data2);
+        uint32_t t = right->type();
+        *left = *right;
+        *right = cells::make_integer(n);
         if (op == OP_DIV) raise_not_related(op, T_INTEGER);
-        raise_not_done();  // the exchanged arithmetic belongs to those types
-    case T_TUPLE:
+        if (op == OP_SUB) {
+            if (t == T_PAIR) pair::negate(left);
+            else if (t == T_POINT2D) point2d::negate(left);
+            else point3d::negate(left);
+            op = OP_ADD;
+        }
+        return t == T_PAIR ? pair::do_math(op) : t == T_POINT2D ? point2d::do_math(op)
+                                                               : point3d::do_math(op);
+    }
+    case T_TUPLE: {
         if (op == OP_SUB || op == OP_DIV) raise_not_related(op, T_INTEGER);
-        raise_not_done();
+        int32_t n = int32_t(left->data2);
+        *left = *right;
+        *right = cells::make_integer(n);
+        return tuple::do_math(op);
+    }
     case T_DATE:
         if (op != OP_ADD) raise_not_related(op, T_INTEGER);
         raise_not_done();
@@ -273,7 +295,7 @@ bool scan_text(std::string_view text, int32_t& out) {
 
 // ---- actions ----
 
-void to(const Cell*, const Cell* spec, uint32_t) {
+Cell* to(const Cell*, const Cell* spec, uint32_t) {
     int32_t v = 0;
     uint32_t t = spec->type();
     switch (t) {
@@ -293,24 +315,22 @@ void to(const Cell*, const Cell* spec, uint32_t) {
         if (!scan_text(string::to_utf8(spec), v)) raise_bad_to_arg(spec);
     }
     *stack::arguments = Cell{T_INTEGER, 0, uint32_t(v), 0};
+    return stack::arguments;
 }
 
-void make(const Cell* proto, const Cell* spec, uint32_t type) {
-    if (spec->is(T_LOGIC)) {
-        box(spec->data1 ? 1 : 0);
-        return;
-    }
-    to(proto, spec, type);
+Cell* make(const Cell* proto, const Cell* spec, uint32_t type) {
+    if (spec->is(T_LOGIC)) return box(spec->data1 ? 1 : 0);
+    return to(proto, spec, type);
 }
 
-void random(const Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, bool seed, bool secure, bool) {
     int32_t n = int32_t(value->data2);
     if (seed) {
         random::seed(uint32_t(n));
         *stack::arguments = Cell{T_UNSET, 0, 0, 0};
-        return;
+        return stack::arguments;
     }
-    box(n == 0 ? 0 : random::int_(secure, n));
+    return box(n == 0 ? 0 : random::int_(secure, n));
 }
 
 int32_t form(const Cell* value, Cell* out, bool, int32_t limit) {
@@ -341,26 +361,27 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     }
 }
 
-void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor,
-           bool ceiling, bool half_ceiling) {
+Cell* round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor,
+            bool ceiling, bool half_ceiling) {
     if (scale && scale->is(T_MONEY)) {
         Cell name, dt{T_DATATYPE, T_MONEY, 0, 0};
         stack::frame_name(&name);
         stack::raise_error("script", "not-related", {&name, &dt});
     }
     int32_t v = int32_t(value->data2);
-    if (v == INT32_MIN) return;
+    if (v == INT32_MIN) return value;
     int32_t s = 1;
     if (scale) {
         if (!scale->is(T_INTEGER)) {
             float_::make_at(value, double(v));
-            float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
-            return;
+            return float_::round(value, scale, even, down, half_down, floor, ceiling,
+                                 half_ceiling);
         }
         s = abs(int32_t(scale->data2));
     }
     RoundMode mode = round_mode(even, down, half_down, floor, ceiling, half_ceiling);
     value->data2 = uint32_t(round_to(v, s, mode));
+    return value;
 }
 
 void power() {
@@ -386,15 +407,20 @@ void power() {
 
 void absolute() { stack::arguments->data2 = uint32_t(abs(int32_t(stack::arguments->data2))); }
 
-void negate() {
-    int32_t v = int32_t(stack::arguments->data2);
+Cell* negate(Cell* value) {
+    int32_t v = int32_t(value->data2);
     if (v == INT32_MIN) raise_math("overflow");
-    stack::arguments->data2 = uint32_t(-v);
+    value->data2 = uint32_t(-v);
+    return value;
 }
 
-void complement() { stack::arguments->data2 = ~stack::arguments->data2; }
-void even_q() { *stack::arguments = (stack::arguments->data2 & 1) ? false_value : true_value; }
-void odd_q() { *stack::arguments = (stack::arguments->data2 & 1) ? true_value : false_value; }
+Cell* complement(Cell* value) {
+    value->data2 = ~value->data2;
+    return value;
+}
+
+bool even_q(const Cell* value) { return (value->data2 & 1) == 0; }
+bool odd_q(const Cell* value) { return (value->data2 & 1) != 0; }
 
 void add() { do_math(OP_ADD); }
 void subtract() { do_math(OP_SUB); }
@@ -404,5 +430,15 @@ void remainder() { do_math(OP_REM); }
 void and_t() { do_math(OP_AND); }
 void or_t() { do_math(OP_OR); }
 void xor_t() { do_math(OP_XOR); }
+
+void init() {
+    type_registry::register_type(
+        T_INTEGER, 0, "integer!",
+        {.make = make, .random = random, .to = to, .form = form, .mold = mold, .compare = compare,
+         .absolute = absolute, .add = add, .divide = divide, .multiply = multiply,
+         .negate = negate, .power = power, .remainder = remainder, .round = round,
+         .subtract = subtract, .even_q = even_q, .odd_q = odd_q, .and_t = and_t,
+         .complement = complement, .or_t = or_t, .xor_t = xor_t});
+}
 
 }  // namespace kov::integer

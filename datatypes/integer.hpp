@@ -86,22 +86,28 @@ bool scan_text(std::string_view text, int32_t& out);
 
 // ---- actions (result in argument 0 unless said otherwise) ----
 
-void make(const Cell* proto, const Cell* spec, uint32_t type);
-void to(const Cell* proto, const Cell* spec, uint32_t type);
-void random(const Cell* value, bool seed, bool secure, bool only);
+// Registers integer! with its action table.
+void init();
+
+// make and to write argument 0 and answer it.
+Cell* make(const Cell* proto, const Cell* spec, uint32_t type);
+Cell* to(const Cell* proto, const Cell* spec, uint32_t type);
+// The draw (or unset! after /seed) in argument 0, answered.
+Cell* random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(const Cell* value, Cell* out, bool part, int32_t limit);
 int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, bool part,
              int32_t limit, int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
-// value is argument 0; scale is the /to argument, or null without /to.
-void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor,
+// value is argument 0; scale is the /to argument, or null without /to. Answers value.
+Cell* round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor,
            bool ceiling, bool half_ceiling);
 void power();  // argument 0 base, argument 1 exponent
 void absolute();
-void negate();
-void complement();
-void even_q();
-void odd_q();
+// In place on the value, answered.
+Cell* negate(Cell* value);
+Cell* complement(Cell* value);
+bool even_q(const Cell* value);
+bool odd_q(const Cell* value);
 void add();
 void subtract();
 void multiply();

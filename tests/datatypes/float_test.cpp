@@ -57,6 +57,12 @@ Outcome call(std::vector<Cell> args, const std::function<void()>& body) {
     return out;
 }
 
+// A unary action or a test run on the result cell, as the action front-end runs it.
+template <Cell* (*F)(Cell*)> void on_value() { F(stack::arguments); }
+template <bool (*F)(const Cell*)> void truth_of() {
+    *stack::arguments = Cell{T_LOGIC, F(stack::arguments) ? 1u : 0u, 0, 0};
+}
+
 class Float : public testing::RuntimeTest {
 protected:
     void TearDown() override { float_::pretty_print_q = true; }
@@ -204,8 +210,6 @@ TEST_F(Float, DoMathTypes) {
         {F(1.0), Cell{T_PAIR, 0, 1, 2}, float_::subtract, 0, 0, "script/not-related"},
         {F(1.0), Cell{T_POINT3D, 0, 0, 0}, float_::divide, 0, 0, "script/not-related"},
         {F(1.0, T_TIME), Cell{T_PAIR, 0, 1, 2}, float_::add, 0, 0, "script/invalid-type"},
-        {F(1.0), Cell{T_PAIR, 0, 1, 2}, float_::add, 0, 0, "internal/not-done"},
-        {F(1.0), Cell{T_TUPLE, 0, 0, 0}, float_::add, 0, 0, "internal/not-done"},
         {F(1.0), Cell{T_MONEY, 0, 0, 0}, float_::add, 0, 0, "internal/not-done"},
         {F(1.0), Cell{T_VECTOR, 0, 0, 0}, float_::add, 0, 0, "internal/not-done"},
     };
@@ -443,18 +447,18 @@ TEST_F(Float, UnaryActions) {
         Cell value;
         Cell expect;
     } cases[] = {
-        {float_::negate, F(0.0), F(0.0)},
-        {float_::negate, F(-0.0), F(0.0)},
-        {float_::negate, F(2.5, T_PERCENT), F(-2.5, T_PERCENT)},
+        {on_value<float_::negate>, F(0.0), F(0.0)},
+        {on_value<float_::negate>, F(-0.0), F(0.0)},
+        {on_value<float_::negate>, F(2.5, T_PERCENT), F(-2.5, T_PERCENT)},
         {float_::absolute, F(-3.5), F(3.5)},
         {float_::absolute, F(-0.0, T_TIME), F(0.0, T_TIME)},
         {float_::absolute, F(-INF), F(INF)},
-        {float_::even_q, F(2.7), Cell{T_LOGIC, 1, 0, 0}},
-        {float_::even_q, F(-3.2), Cell{T_LOGIC, 0, 0, 0}},
-        {float_::odd_q, F(3.2), Cell{T_LOGIC, 1, 0, 0}},
-        {float_::odd_q, F(-0.9), Cell{T_LOGIC, 0, 0, 0}},
-        {float_::even_q, F(NaN), Cell{T_LOGIC, 1, 0, 0}},
-        {float_::odd_q, F(1e20), Cell{T_LOGIC, 0, 0, 0}},
+        {truth_of<float_::even_q>, F(2.7), Cell{T_LOGIC, 1, 0, 0}},
+        {truth_of<float_::even_q>, F(-3.2), Cell{T_LOGIC, 0, 0, 0}},
+        {truth_of<float_::odd_q>, F(3.2), Cell{T_LOGIC, 1, 0, 0}},
+        {truth_of<float_::odd_q>, F(-0.9), Cell{T_LOGIC, 0, 0, 0}},
+        {truth_of<float_::even_q>, F(NaN), Cell{T_LOGIC, 1, 0, 0}},
+        {truth_of<float_::odd_q>, F(1e20), Cell{T_LOGIC, 0, 0, 0}},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         Outcome o = call({cases[i].value}, cases[i].action);
