@@ -18,6 +18,7 @@
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/native.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/random.hpp"
 
@@ -40,6 +41,8 @@ void register_datatypes() {
     logic::init();
     symbol::init();
     context::init();
+    word::init();
+    native::init();
 }
 
 // Services that modules built apart from each other lend one another.

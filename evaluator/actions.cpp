@@ -6,6 +6,8 @@
 
 namespace kov::actions {
 
+NativeFn front_ends[ACTION_COUNT] = {};
+
 namespace {
 
 [[noreturn]] void cannot_use(const Cell* value) {
