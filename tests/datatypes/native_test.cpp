@@ -94,13 +94,15 @@ protected:
         for (NativeFn& f : actions::front_ends) f = nullptr;
     }
 
-    // make native! or make action! from [spec index].
+    // make native! or make action! from [spec index]; the value made is kept for the test.
     static Outcome make(uint32_t type, const Cell& spec, int32_t index) {
         return make_from(type, block_of({spec, I(index)}));
     }
     static Outcome make_from(uint32_t type, const Cell& arg) {
         Cell proto = cells::make_datatype(type);
-        return call({proto, arg}, [type] { native::make(stack::arg(0), stack::arg(1), type); });
+        Outcome o = call({proto, arg}, [type] { native::make(stack::arg(0), stack::arg(1), type); });
+        if (o.error.empty()) boot::keep(&o.value);  // alive for the rest of the test
+        return o;
     }
     static Outcome make_op(const Cell& source) {
         Cell proto = cells::make_datatype(T_OP);
