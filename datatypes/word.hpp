@@ -16,18 +16,15 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/services.hpp"
 #include "core/value.hpp"
 
 namespace kov::word {
 
 // ---- loading ----
 
-// Interns the spelling and finds or adds its word in the global context, ignoring case: a word
-// already there under another spelling gives a copy carrying the asked spelling, bound to the
-// same slot (kept in the root block). While booting, the result is a copy appended to the root
-// block. The answer is valid until the next allocation.
-Cell* load(std::string_view spelling);
-// The same, retyped to one of the kin (lit-word!, set-word!, get-word!): the header becomes the
+// load (a word from its spelling, bound in the global context) is declared in core/services.hpp.
+// load, retyped to one of the kin (lit-word!, set-word!, get-word!): the header becomes the
 // type id. A refinement! is loaded unbound (data1 0, slot -1) and kept in the root block: the
 // runtime's own specs use it for /local, /extern and the like.
 Cell* load_as(std::string_view spelling, uint32_t type);
