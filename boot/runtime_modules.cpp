@@ -7,6 +7,7 @@
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
+#include "datatypes/native.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
@@ -16,6 +17,7 @@
 #include "datatypes/time.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/random.hpp"
 
 namespace kov::boot {
@@ -28,6 +30,10 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    symbol::init();
+    context::init();
+    word::init();
+    native::init();
     series::init();
     block::init();
     path::init();
@@ -41,8 +47,6 @@ void register_datatypes() {
     tuple::init();
     typeset::init();
     issue::init();
-    symbol::init();
-    context::init();
 }
 
 }  // namespace kov::boot
