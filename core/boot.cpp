@@ -17,7 +17,9 @@
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/string_actions.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/random.hpp"
 
@@ -40,6 +42,8 @@ void register_datatypes() {
     logic::init();
     symbol::init();
     context::init();
+    string::init();
+    character::init();
 }
 
 // Services that modules built apart from each other lend one another.
