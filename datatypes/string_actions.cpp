@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -236,31 +237,122 @@ inline char escape_of(uint32_t cp) {
 // Appends a short ASCII text.
 inline void put(Cell* out, const char* text, uint32_t n) { concatenate_cstring(out, text, n); }
 
-}  // namespace
+// Appends the code points as append_char would one by one (the unit widens to what the widest
+// of them asks for), with one reservation.
+void append_code_points(Cell* out, const std::u32string& text) {
+    if (text.empty()) return;
+    uint32_t widest = 0;
+    for (char32_t c : text) widest = std::max(widest, uint32_t(c));
+    uint32_t want = widest < 0x80 ? 1 : widest < 0x10000 ? 2 : 4;
+    SeriesBuffer* b = buffer_of(out->data2);
+    if (b->unit() < want) widen_to(b, b->unit(), want);
+    uint32_t unit = buffer_of(out->data2)->unit();
+    if (uint64_t(text.size()) * unit > MAX_BYTES) raise_no_memory();
+    uint8_t* p = buffer::reserve_tail(out->data2, uint32_t(text.size()) * unit);
+    switch (unit) {
+        case 1:
+            for (size_t i = 0; i < text.size(); i++) p[i] = uint8_t(text[i]);
+            break;
+        case 2:
+            for (size_t i = 0; i < text.size(); i++) {
+                uint16_t v = uint16_t(text[i]);
+                std::memcpy(p + 2 * i, &v, 2);
+            }
+            break;
+        default:
+            for (size_t i = 0; i < text.size(); i++) {
+                uint32_t v = uint32_t(text[i]);
+                std::memcpy(p + 4 * i, &v, 4);
+            }
+            break;
+    }
+}
 
-void mold_escape_char(Cell* out, uint32_t cp, bool all) {
+// Writes one character as mold writes it (see mold_escape_char) into a text of code points
+// (std::u32string) or, for characters up to 0xFF, of Latin-1 bytes (std::string).
+template <class Out> void escape_into(Out& o, uint32_t cp, bool all) {
+    using C = typename Out::value_type;
     if (cp == 30 || (cp >= 0x80 && cp <= 0x9F) || (all && cp > 127)) {
-        char text[16] = "^(";
-        const char* hex = int_to_hex(int32_t(cp), true);
-        size_t n = std::strlen(hex);
-        std::memcpy(text + 2, hex, n);
-        text[2 + n] = ')';
-        put(out, text, uint32_t(n + 3));
+        o += C('^');
+        o += C('(');
+        for (const char* h = int_to_hex(int32_t(cp), true); *h; h++) o += C(*h);
+        o += C(')');
         return;
     }
     if (cp < 95) {
         if (char e = escape_of(cp)) {
-            char text[2] = {'^', e};
-            put(out, text, 2);
+            o += C('^');
+            o += C(e);
             return;
         }
     }
     if (cp == 127) {
-        put(out, "^~", 2);
+        o += C('^');
+        o += C('~');
         return;
     }
-    SeriesBuffer* b = buffer_of(out->data2);
-    append_char(b, cp);
+    o += C(cp);
+}
+
+// The molded text of n characters from `from`, between quotes or braces.
+template <class Out> void mold_text(const View& v, uint32_t from, uint32_t n, bool braces,
+                                    bool all, Out& o) {
+    using C = typename Out::value_type;
+    o.reserve(n + n / 8 + 2);
+    o += C(braces ? '{' : '"');
+    if (!braces) {
+        for (uint32_t i = 0; i < n; i++) escape_into(o, v.at(from + i), all);
+    } else {
+        bool balanced = true;
+        uint32_t open = 0;
+        for (uint32_t i = 0; i < n; i++) {
+            uint32_t c = v.at(from + i);
+            if (c == '{') {
+                if (balanced) {
+                    // Is there a partner later in the range?
+                    uint32_t depth = 1;
+                    bool found = false;
+                    for (uint32_t j = i + 1; j < n && !found; j++) {
+                        uint32_t d = v.at(from + j);
+                        if (d == '{') depth++;
+                        else if (d == '}') {
+                            if (depth == 1) found = true;
+                            else depth--;
+                        }
+                    }
+                    if (!found) balanced = false;
+                }
+                if (balanced) {
+                    o += C('{');
+                    open++;
+                } else {
+                    o += C('^');
+                    o += C('{');
+                }
+            } else if (c == '}') {
+                if (open > 0) {
+                    o += C('}');
+                    open--;
+                } else {
+                    o += C('^');
+                    o += C('}');
+                }
+            } else if (c == '"') {
+                o += C('"');
+            } else {
+                escape_into(o, c, all);
+            }
+        }
+    }
+    o += C(braces ? '}' : '"');
+}
+
+}  // namespace
+
+void mold_escape_char(Cell* out, uint32_t cp, bool all) {
+    std::u32string o;
+    escape_into(o, cp, all);
+    append_code_points(out, o);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -348,57 +440,25 @@ int32_t mold(const Cell* value_in, Cell* out, bool, bool all, bool, bool part, i
     uint32_t whole = length(value.get());
     uint32_t n = whole;
     if (part) n = limit < 0 ? 0 : std::min(n, uint32_t(limit));
-    std::vector<uint32_t> text = chars_of(value.get(), n);
-
+    View v(value.get());
+    uint32_t from = std::min(value->data1, v.total);
     uint32_t quotes = 0, lines = 0;
-    for (uint32_t c : text) {
+    for (uint32_t i = 0; i < n; i++) {
+        uint32_t c = v.at(from + i);
         quotes += c == '"';
         lines += c == '\n';
     }
     bool braces = lines >= 3 || quotes > 0 || whole >= 50;
-    put(out, braces ? "{" : "\"", 1);
-    if (!braces) {
-        for (uint32_t c : text) mold_escape_char(out, c, all);
+    // The text is put together outside the arena, then appended at once.
+    if (v.unit == 1) {
+        std::string o;
+        mold_text(v, from, n, braces, all, o);
+        concatenate_cstring(out, o);
     } else {
-        bool balanced = true;
-        uint32_t open = 0;
-        for (size_t i = 0; i < text.size(); i++) {
-            uint32_t c = text[i];
-            if (c == '{') {
-                if (balanced) {
-                    // Is there a partner later in the range?
-                    uint32_t depth = 1;
-                    bool found = false;
-                    for (size_t j = i + 1; j < text.size() && !found; j++) {
-                        if (text[j] == '{') depth++;
-                        else if (text[j] == '}') {
-                            if (depth == 1) found = true;
-                            else depth--;
-                        }
-                    }
-                    if (!found) balanced = false;
-                }
-                if (balanced) {
-                    put(out, "{", 1);
-                    open++;
-                } else {
-                    put(out, "^{", 2);
-                }
-            } else if (c == '}') {
-                if (open > 0) {
-                    put(out, "}", 1);
-                    open--;
-                } else {
-                    put(out, "^}", 2);
-                }
-            } else if (c == '"') {
-                put(out, "\"", 1);
-            } else {
-                mold_escape_char(out, c, all);
-            }
-        }
+        std::u32string o;
+        mold_text(v, from, n, braces, all, o);
+        append_code_points(out, o);
     }
-    put(out, braces ? "}" : "\"", 1);
     return int32_t(int64_t(limit) - int64_t(n) - 2);
 }
 
