@@ -12,38 +12,23 @@
 #include "core/resources.hpp"
 #include "core/runtime.hpp"
 #include "core/runtime_words.hpp"
+#include "core/services.hpp"
 #include "core/slots.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
-#include "datatypes/char.hpp"
-#include "datatypes/simple.hpp"
-#include "datatypes/string_actions.hpp"
-#include "datatypes/word.hpp"
-#include "evaluator/random.hpp"
 
 namespace kov::boot {
 
 bool booting = false;
 Handle root_block = 0;
+void (*step_done)(const char* step) = nullptr;
 
 namespace {
 
-std::vector<std::string> steps;
-
-void step(const char* name) { steps.emplace_back(name); }
-
-// The datatype inits in registration order: every parent comes before its children.
-void register_datatypes() {
-    datatype::init();
-    unset::init();
-    none::init();
-    logic::init();
-    symbol::init();
-    context::init();
-    string::init();
-    character::init();
+void step(const char* name) {
+    if (step_done) step_done(name);
 }
 
 // Services that modules built apart from each other lend one another.
@@ -59,8 +44,6 @@ void connect_services() {
 
 }  // namespace
 
-const std::vector<std::string>& steps_run() { return steps; }
-
 Cell* keep(const Cell* value) {
     Cell v = *value;
     Cell* c = buffer::alloc_tail_cell(root_block);
@@ -69,15 +52,22 @@ Cell* keep(const Cell* value) {
 }
 
 void init_runtime() {
-    steps.clear();
     booting = true;
+    // What an earlier run left is forgotten first, so that no step sees a stale handle.
+    collector::state.enabled = false;  // off until the entry routine switches it on
+    root_block = 0;
+    stack::unbind();
+    symbol::unbind();
+    context::unbind();
+    ownership::unbind();
+    cycles::init();
     step("boot-flag");
     output::init_hooks();
     step("output-hooks");
     output::init_console(1);
     runtime::flush_output = output::flush;
     step("platform");
-    random::init();
+    init_random();
     step("random");
     memory::init();
     resources::init();
@@ -123,18 +113,9 @@ void init_runtime() {
     step("collector-counters");
 }
 
+// Every module's own init (re)initialises its state; the collector, the global context and the
+// ownership table are set back here.
 void restart_for_tests() {
-    collector::state.enabled = false;
-    root_block = 0;
-    stack::begin = stack::end = stack::arguments = stack::top = nullptr;
-    stack::frame_begin = stack::frame_end = stack::frame_top = nullptr;
-    stack::arg_stack_node = stack::frame_stack_node = 0;
-    slots::table_node = 0;
-    symbol::table = 0;
-    context::global = 0;
-    ownership::table = 0;
-    type_registry::load_word = nullptr;
-    cycles::reset();
     memory::reset_for_tests();
     init_runtime();
 }

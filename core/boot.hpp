@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "core/value.hpp"
 
@@ -16,13 +14,20 @@ constexpr uint32_t ROOT_BLOCK_CELLS = 8749;
 
 // The start-up sequence. Leaves the collector off and the boot phase flag set.
 void init_runtime();
-// Names of the steps that ran, in order (for diagnostics and tests).
-const std::vector<std::string>& steps_run();
+// Called after each step with the step's name, when set (for diagnostics and tests).
+extern void (*step_done)(const char* step);
 
 // Appends a copy of a value to the root block (keeps it alive for the whole run).
 Cell* keep(const Cell* value);
 
 // For tests: discards every value and starts the runtime afresh.
 void restart_for_tests();
+
+// Steps that the layers above the core provide (boot/runtime_modules.cpp); init_runtime runs
+// them in its order.
+// Seeds the random generator and sets the process-wide hash seed (before any table exists).
+void init_random();
+// Registers every datatype, each parent before its children.
+void register_datatypes();
 
 }  // namespace kov::boot

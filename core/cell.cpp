@@ -1,14 +1,13 @@
-// Cell operations and the support routines of library code.
+// Cell operations and support routines of library code.
 #include "core/cell.hpp"
 
 #include <cmath>
 
+#include "core/cells.hpp"
 #include "core/memory.hpp"
-#include "core/runtime_words.hpp"
 #include "core/stack.hpp"
-#include "datatypes/simple.hpp"
-#include "datatypes/string.hpp"
-#include "evaluator/actions.hpp"
+#include "core/type_registry.hpp"
+#include "core/unicode.hpp"
 
 namespace kov {
 
@@ -25,8 +24,20 @@ int32_t integer_arg(const Cell* c) {
 }
 
 void mold_indent(Cell* out, int32_t n) {
-    for (int32_t i = 0; i < n; i++) string::concatenate_cstring(out, "    ", 4);
+    static const uint8_t indent[] = {' ', ' ', ' ', ' '};
+    for (int32_t i = 0; i < n; i++) unicode::load_utf8_into(indent, 4, out, false, nullptr);
 }
+
+namespace {
+
+// Equality of two values of one datatype through that datatype's compare handler; a datatype
+// without one has no equal values.
+bool equal(const Cell* a, const Cell* b) {
+    const auto& handler = type_registry::table(a->type()).compare;
+    return handler && handler(a, b, COMP_EQUAL) == 0;
+}
+
+}  // namespace
 
 // The value sought is arguments[0], the case block arguments[1] (from its head). A block! sought
 // finds nothing. The block is scanned one cell at a time with `push`, every second cell without;
@@ -38,20 +49,20 @@ void switch_find(bool push, bool to_block) {
     const Cell value_cell = *stack::arg(0);
     const Cell* value = &value_cell;
     const Cell* block = stack::arg(1);
-    Cell answer = none_value;
+    Cell answer = cells::make_none();
     if (!value->is(T_BLOCK)) {
         SeriesBuffer* b = memory::buffer_of(block->data2);
         uint32_t n = b->length();
         uint32_t step = push ? 1 : 2;
         for (uint32_t i = block->data1; i < n; i += step) {
             const Cell* c = memory::buffer_of(block->data2)->head_cell() + i;
-            if (c->type() != value->type() || !actions::compare(c, value, COMP_EQUAL)) continue;
+            if (c->type() != value->type() || !equal(c, value)) continue;
             Cell* cells = memory::buffer_of(block->data2)->head_cell();
             uint32_t len = memory::buffer_of(block->data2)->length();
             if (to_block) {
                 uint32_t k = i + 1;
                 while (k < len && !cells[k].is(T_BLOCK)) k++;
-                answer = k < len ? cells[k] : none_value;
+                answer = k < len ? cells[k] : cells::make_none();
             } else {
                 answer = i + 1 < len ? cells[i + 1] : cells[i];
             }
@@ -63,54 +74,4 @@ void switch_find(bool push, bool to_block) {
 }
 
 }  // namespace cell
-
-namespace stack {
-
-// No function spec can be read yet: every parameter is named by the word <anon>.
-static void default_param_word(int32_t, Cell* out) {
-    *out = runtime_words::words::anon.header ? runtime_words::words::anon : Cell{T_WORD, 0, 0, 0xFFFFFFFF};
-}
-void (*param_word)(int32_t n, Cell* out) = default_param_word;
-
-[[noreturn]] static void raise_expect_arg(int32_t param, const Cell* value) {
-    Cell name, type{T_DATATYPE, value->type(), 0, 0}, word;
-    frame_name(&name);
-    param_word(param, &word);
-    raise_error("script", "expect-arg", {&name, &type, &word});
-}
-
-const Cell* check_type(const Cell* typeset, int32_t param, const Cell* value) {
-    if (cell::typeset_has(typeset, value->type())) return value;
-    raise_expect_arg(param, value);
-}
-
-void check_arg_type_at(int32_t arg_index, const Cell* typeset, int32_t param) {
-    if (arg_index < 0) return;
-    check_type(typeset, param, arguments + arg_index);
-}
-
-const Cell* check_refinement_arg_type(const Cell* refinement, const Cell* typeset, int32_t param,
-                                      const Cell* value) {
-    if (refinement->data1 == 0) return value;
-    return check_type(typeset, param, value);
-}
-
-const Cell* check_not_unset(int32_t param, const Cell* value) {
-    if (value->is(T_UNSET)) raise_expect_arg(param, value);
-    return value;
-}
-
-void set_refinement_args(const Cell* logic, int32_t index, int32_t count) {
-    if (logic::truthy(logic)) {
-        arguments[index].data1 = 1;
-        return;
-    }
-    for (int32_t i = 1; i <= count; i++) arguments[index + i].header = T_NONE;
-}
-
-void raise_bad_make_arg(const Cell* value, const Cell* spec) {
-    raise_error("script", "bad-make-arg", {value, spec});
-}
-
-}  // namespace stack
 }  // namespace kov

@@ -1,5 +1,5 @@
-// Operations on single cells, and the support routines that library code calls instead of going
-// through the interpreter: argument type checks, refinement set-up, the case search of switch.
+// Operations on single cells, and support routines that library code calls instead of going
+// through the interpreter: integer arguments, mold indentation, the case search of switch.
 #pragma once
 
 #include <cstdint>
@@ -31,24 +31,3 @@ inline bool typeset_has(const Cell* typeset, uint32_t t) {
 }
 
 }  // namespace kov::cell
-
-namespace kov::stack {
-
-// Argument checks for library code; failures raise script error expect-arg with the current
-// function's name, the value's datatype and the parameter's word.
-const Cell* check_type(const Cell* typeset, int32_t param, const Cell* value);
-void check_arg_type_at(int32_t arg_index, const Cell* typeset, int32_t param);
-const Cell* check_refinement_arg_type(const Cell* refinement, const Cell* typeset, int32_t param,
-                                      const Cell* value);
-const Cell* check_not_unset(int32_t param, const Cell* value);
-// A true logic value sets the refinement cell at arguments[index]; otherwise the `count` cells
-// after it become none!.
-void set_refinement_args(const Cell* logic, int32_t index, int32_t count);
-// Script error bad-make-arg with the two values.
-[[noreturn]] void raise_bad_make_arg(const Cell* value, const Cell* spec);
-
-// The parameter word of the current function for argument errors (the word <anon> until
-// function specs exist).
-extern void (*param_word)(int32_t n, Cell* out);
-
-}  // namespace kov::stack

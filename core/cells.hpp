@@ -27,6 +27,9 @@ constexpr Cell make_unset() { return Cell{T_UNSET, 0, 0, 0}; }
 constexpr Cell make_logic(bool b) { return Cell{T_LOGIC, b ? 1u : 0u, 0, 0}; }
 constexpr bool logic(const Cell& c) { return c.data1 != 0; }
 
+// ---- the truth rule: none! and logic! false are false, every other value is true ----
+inline bool truthy(const Cell& c) { return !(c.is(T_NONE) || (c.is(T_LOGIC) && c.data1 == 0)); }
+
 // ---- integer! ----
 constexpr Cell make_integer(int32_t n) { return Cell{T_INTEGER, 0, uint32_t(n), 0}; }
 constexpr int32_t integer(const Cell& c) { return int32_t(c.data2); }

@@ -64,6 +64,11 @@ void init_global() {
     global = create(GLOBAL_WORDS, false, false, nullptr, KIND_GLOBAL);
 }
 
+void unbind() {
+    global = 0;
+    self_id = 0;
+}
+
 void init() {
     type_registry::register_type(T_CONTEXT, 0, "context!", {});
 }

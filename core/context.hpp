@@ -45,6 +45,8 @@ extern Handle global;
 
 // Makes the global context (4,000 words, values in a block).
 void init_global();
+// Forgets the global context of an earlier run (start-up does this before anything allocates).
+void unbind();
 // Registers the context! datatype (no action).
 void init();
 

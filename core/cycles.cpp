@@ -1,8 +1,10 @@
 // The cycle-detection stack: a fixed array of container nodes with a top.
 #include "core/cycles.hpp"
 
+#include <cstring>
+
 #include "core/stack.hpp"
-#include "datatypes/string.hpp"
+#include "core/unicode.hpp"
 
 namespace kov::cycles {
 
@@ -55,7 +57,7 @@ bool detect_q(const Cell* value, Cell* out, int32_t& budget, bool mold) {
         }
     }
     int32_t n = int32_t(std::strlen(marker));
-    string::concatenate_cstring(out, marker, uint32_t(n));
+    unicode::load_utf8_into(reinterpret_cast<const uint8_t*>(marker), uint32_t(n), out, false, nullptr);
     budget -= n;
     return true;
 }

@@ -13,8 +13,6 @@
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode_tables.hpp"
-#include "evaluator/actions.hpp"
-#include "evaluator/random.hpp"
 
 namespace kov::hashtable {
 
@@ -22,6 +20,10 @@ using memory::buffer_of;
 
 CompareHook compare_hook = default_compare;
 uint32_t (*upper_case_hook)(uint32_t) = default_upper_case;
+
+namespace {
+uint32_t hash_seed = 0;  // the process-wide seed, set once by the random generator's start-up
+}  // namespace
 void (*normalize_key_hook)(Handle, uint32_t) = nullptr;
 
 namespace {
@@ -76,7 +78,7 @@ inline uint32_t lower4(uint32_t w) {
 inline uint8_t lower1(uint8_t c) { return (c >= 'A' && c <= 'Z') ? uint8_t(c | 0x20) : c; }
 
 template <bool Lower> [[gnu::always_inline]] inline uint32_t murmur(const uint8_t* p, size_t len) {
-    Murmur m(random::hash_seed);
+    Murmur m(hash_seed);
     size_t blocks = len / 4;
     for (size_t i = 0; i < blocks; i++) {
         uint32_t k = load32(p + i * 4);
@@ -228,7 +230,7 @@ inline uint32_t fold_upper(uint32_t cp) {
 
 uint32_t hash_text(const Cell* c, bool case_sensitive) {
     Text t = text_of(c);
-    Murmur m(random::hash_seed);
+    Murmur m(hash_seed);
     for (uint32_t i = 0; i < t.count; i++) {
         uint32_t cp = t.at(i);
         m.block(case_sensitive ? cp : fold_upper(cp));
@@ -625,8 +627,8 @@ inline const SymbolView& view_of(Handle table) {
 
 // ---- hashing ----
 
-void set_seed(uint32_t s) { random::hash_seed = s; }
-uint32_t seed() { return random::hash_seed; }
+void set_seed(uint32_t s) { hash_seed = s; }
+uint32_t seed() { return hash_seed; }
 
 uint32_t murmur3(const void* bytes, size_t length) {
     return murmur<false>(static_cast<const uint8_t*>(bytes), length);
@@ -749,7 +751,7 @@ uint32_t default_upper_case(uint32_t cp) {
 int32_t default_compare(const Cell* a, const Cell* b, int32_t op) {
     uint32_t ta = a->type(), tb = b->type();
     if (ta < TYPE_COUNT_MAX && tb != T_PROBE && type_registry::supports(ta, A_COMPARE))
-        return actions::compare(a, b, op);
+        return type_registry::relation(a, b, op);
     bool strict = op == COMP_STRICT_EQUAL || op == COMP_CASE_SORT || op == COMP_SAME;
     if (is_word_kind(ta) && is_word_kind(tb)) {
         if ((ta == T_ISSUE) != (tb == T_ISSUE)) return 0;

@@ -11,7 +11,7 @@
 // Buckets: a power of two, at least 4; two flag bits each (2 empty, 1 deleted, 0 live); triangular
 // probing (offsets 0, 1, 3, 6, 10 ...); growth or rebuild when the occupied count reaches 0.77 of
 // the buckets. Hashing is MurmurHash3 x86_32 seeded with the process-wide seed
-// (random::hash_seed, 0x0055860C), and its finaliser fmix32 alone for handles and symbol ids.
+// (0x0055860C, set by the random generator's start-up), and its finaliser fmix32 alone for handles and symbol ids.
 //
 // Memory rules:
 // - Every routine here that may allocate (make, put, insert_key, get on a table that must be

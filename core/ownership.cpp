@@ -56,6 +56,8 @@ void put_entry(Handle node, const Cell* value, const Cell* owner, const Cell* wo
 
 }  // namespace
 
+void unbind() { table = 0; }
+
 void init() {
     table = hashtable::make(1000, nullptr, hashtable::KIND_OWNERSHIP, 3);
     if (!marker_added) {

@@ -16,6 +16,8 @@ constexpr uint32_t CTX_OWNER = 0x10000;    // on an owner's context cell
 extern Handle table;  // the ownership table (a kind-4 hash table), 0 before init
 
 void init();
+// Forgets the table of an earlier run (start-up does this before anything allocates).
+void unbind();
 // Records ownership of a value (recursively through blocks and objects).
 void bind(Cell* value, const Cell* owner, const Cell* word);
 // `context/set-owner-flag`: bind, then flags the owner's context as owning series.

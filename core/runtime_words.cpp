@@ -2,9 +2,9 @@
 #include "core/runtime_words.hpp"
 
 #include "core/collector.hpp"
+#include "core/services.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
-#include "datatypes/word.hpp"
 
 namespace kov::runtime_words {
 

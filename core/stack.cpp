@@ -12,15 +12,16 @@
 #include <string_view>
 
 #include "core/buffer.hpp"
+#include "core/cell.hpp"
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/context.hpp"
 #include "core/cycles.hpp"
 #include "core/memory.hpp"
 #include "core/runtime_words.hpp"
+#include "core/services.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
-#include "datatypes/error.hpp"
 
 namespace kov::stack {
 
@@ -60,6 +61,13 @@ bool named_hidden(const CallFrame* f) {
 void make_stacks(Handle& arg_node, Handle& frame_node) {
     arg_node = memory::alloc_fixed_series(ARG_STACK_CELLS, 16, 0);
     frame_node = memory::alloc_fixed_series(FRAME_STACK_FRAMES * sizeof(CallFrame), 1, 0);
+}
+
+void unbind() {
+    begin = end = arguments = top = nullptr;
+    frame_begin = frame_end = frame_top = nullptr;
+    arg_stack_node = frame_stack_node = 0;
+    error_origin = nullptr;
 }
 
 void init(Handle arg_node, Handle frame_node) {
@@ -361,6 +369,54 @@ void raise_error(const char* category, const char* id, std::initializer_list<con
 }
 
 void (*error_hook)(const Cell* error) = nullptr;
+
+// ---- argument checks ----
+
+// No function spec can be read yet: every parameter is named by the word <anon>.
+static void default_param_word(int32_t, Cell* out) {
+    *out = runtime_words::words::anon.header ? runtime_words::words::anon : Cell{T_WORD, 0, 0, 0xFFFFFFFF};
+}
+void (*param_word)(int32_t n, Cell* out) = default_param_word;
+
+[[noreturn]] static void raise_expect_arg(int32_t param, const Cell* value) {
+    Cell name, type{T_DATATYPE, value->type(), 0, 0}, word;
+    frame_name(&name);
+    param_word(param, &word);
+    raise_error("script", "expect-arg", {&name, &type, &word});
+}
+
+const Cell* check_type(const Cell* typeset, int32_t param, const Cell* value) {
+    if (cell::typeset_has(typeset, value->type())) return value;
+    raise_expect_arg(param, value);
+}
+
+void check_arg_type_at(int32_t arg_index, const Cell* typeset, int32_t param) {
+    if (arg_index < 0) return;
+    check_type(typeset, param, arguments + arg_index);
+}
+
+const Cell* check_refinement_arg_type(const Cell* refinement, const Cell* typeset, int32_t param,
+                                      const Cell* value) {
+    if (refinement->data1 == 0) return value;
+    return check_type(typeset, param, value);
+}
+
+const Cell* check_not_unset(int32_t param, const Cell* value) {
+    if (value->is(T_UNSET)) raise_expect_arg(param, value);
+    return value;
+}
+
+void set_refinement_args(const Cell* logic, int32_t index, int32_t count) {
+    if (cells::truthy(*logic)) {
+        arguments[index].data1 = 1;
+        return;
+    }
+    for (int32_t i = 1; i <= count; i++) arguments[index + i].header = T_NONE;
+}
+
+void raise_bad_make_arg(const Cell* value, const Cell* spec) {
+    raise_error("script", "bad-make-arg", {value, spec});
+}
 
 // ---- names ----
 

@@ -1,5 +1,6 @@
-// The argument stack and the call-frame stack, and the non-local control transfers (errors,
-// break, continue, return, exit, throw) that travel to the frame kind that receives them.
+// The argument stack and the call-frame stack, the argument checks of library code, and the
+// non-local control transfers (errors, break, continue, return, exit, throw) that travel to the
+// frame kind that receives them.
 // Both stacks are fixed series: their buffers never move, so cell pointers into them stay valid.
 #pragma once
 
@@ -45,6 +46,9 @@ extern CallFrame* frame_end;
 extern CallFrame* frame_top;  // just past the top frame
 extern Handle arg_stack_node, frame_stack_node;
 
+// Forgets any stacks of an earlier run: until init, no stack exists (an error raised then is
+// fatal). The start-up runs it first.
+void unbind();
 // Binds the globals to the two stack series and pushes the bottom frame.
 void init(Handle arg_node, Handle frame_node);
 // Makes both stacks as fixed series (the start-up keeps them in the root block).
@@ -174,17 +178,43 @@ void collect_trace(int32_t level, Cell* out, CallFrame* last);
 // within a budget of characters; answers the budget left.
 int32_t form_trace(int32_t level, Cell* out, CallFrame* last, int32_t budget);
 
-// Restores the stacks to a saved state on scope exit unless dismissed (for C++ guards).
+// Argument checks for library code; failures raise script error expect-arg with the current
+// function's name, the value's datatype and the parameter's word.
+const Cell* check_type(const Cell* typeset, int32_t param, const Cell* value);
+void check_arg_type_at(int32_t arg_index, const Cell* typeset, int32_t param);
+const Cell* check_refinement_arg_type(const Cell* refinement, const Cell* typeset, int32_t param,
+                                      const Cell* value);
+const Cell* check_not_unset(int32_t param, const Cell* value);
+// A true logic value sets the refinement cell at arguments[index]; otherwise the `count` cells
+// after it become none!.
+void set_refinement_args(const Cell* logic, int32_t index, int32_t count);
+// Script error bad-make-arg with the two values.
+[[noreturn]] void raise_bad_make_arg(const Cell* value, const Cell* spec);
+
+// The parameter word of the current function for argument errors (the word <anon> until
+// function specs exist).
+extern void (*param_word)(int32_t n, Cell* out);
+
+// Restores the stacks (arguments base, top and top frame) to the state they had when it was
+// taken, on scope exit, errors and transfers included, unless dismissed first. restore() puts
+// them back at once and again on exit.
 struct Snapshot {
     Cell* arguments;
     Cell* top;
     CallFrame* frame_top;
+    bool armed = true;
     Snapshot() : arguments(stack::arguments), top(stack::top), frame_top(stack::frame_top) {}
+    ~Snapshot() {
+        if (armed) restore();
+    }
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
     void restore() const {
         stack::arguments = arguments;
         stack::top = top;
         stack::frame_top = frame_top;
     }
+    void dismiss() { armed = false; }
 };
 
 }  // namespace stack

@@ -8,10 +8,9 @@
 #include "core/boot.hpp"
 #include "core/buffer.hpp"
 #include "core/collector.hpp"
+#include "core/services.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
-#include "datatypes/string.hpp"
-#include "datatypes/word.hpp"
 
 namespace kov::symbol {
 
@@ -94,8 +93,7 @@ void init_table(Handle symbol_block) {
         marker_added = true;
     }
     collector::mark_hashtable = hashtable::mark;
-    any_type_id = 0;
-    table = 0;
+    unbind();
     if (!symbol_block) {
         symbol_block = memory::make_cells(INITIAL_SYMBOLS);
         Cell keep{T_BLOCK, 0, symbol_block, 0};
@@ -104,6 +102,11 @@ void init_table(Handle symbol_block) {
     Cell source{T_BLOCK, 0, symbol_block, 0};
     table = hashtable::make(INITIAL_SYMBOLS, &source, hashtable::KIND_WORDS, hashtable::EXTRA_SYMBOL_TABLE);
     type_registry::load_word = load_type_word;
+}
+
+void unbind() {
+    table = 0;
+    any_type_id = 0;
 }
 
 void init() {
@@ -119,7 +122,8 @@ uint32_t make_from_bytes(const uint8_t* bytes, uint32_t length) {
 }
 
 uint32_t make_from_string(const Cell* text, int32_t limit) {
-    std::string utf8 = string::to_utf8(text);
+    std::string utf8;
+    unicode::append_utf8(utf8, text);
     if (limit >= 0) {
         // Keep the first `limit` code points.
         size_t i = 0;

@@ -37,6 +37,9 @@ extern Handle table;
 void init_table(Handle symbol_block = 0);
 // Registers the symbol! datatype (only its compare slot is filled).
 void init();
+// Forgets the table of an earlier run: there is no symbol table until init_table. The start-up
+// runs it first.
+void unbind();
 
 // Interning. Exact spelling first; a new spelling equal ignoring ASCII case to an existing one
 // becomes an alias of that one's canonical symbol.

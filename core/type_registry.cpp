@@ -14,6 +14,7 @@ void init() {
     std::memset(names, 0, sizeof names);
     for (ActionTable& t : tables) t = ActionTable{};
     top_id = 0;
+    load_word = nullptr;
 }
 
 bool register_type(uint32_t id, uint32_t parent, const char* name, const ActionTable& handlers) {
@@ -42,6 +43,21 @@ void intern_names() {
     if (!load_word) return;
     for (uint32_t id = 1; id <= top_id; id++)
         if (names[id].name) load_word(&names[id].word, names[id].name, names[id].length + 1);
+}
+
+int32_t relation(const Cell* a, const Cell* b, int32_t op) {
+    const auto& handler = tables[a->type()].compare;
+    if (!handler) return 0;
+    int32_t r = handler(a, b, op);
+    if (r == NOT_COMPARABLE) return op == COMP_NOT_EQUAL ? 1 : 0;
+    switch (op) {
+    case COMP_NOT_EQUAL: return r != 0;
+    case COMP_LESSER: return r < 0;
+    case COMP_LESSER_EQUAL: return r <= 0;
+    case COMP_GREATER: return r > 0;
+    case COMP_GREATER_EQUAL: return r >= 0;
+    default: return r == 0;
+    }
 }
 
 }  // namespace kov::type_registry

@@ -35,11 +35,16 @@ inline bool supports(uint32_t type, int slot) {
     }
 }
 
-void init();  // clears both tables
+void init();  // clears both tables and the name-word hook
 // Records the type's name and handlers. A field marked inherited takes the parent's handler as
 // it stands now; later changes to the parent are not seen. Refused (false, nothing recorded)
 // when the parent has not registered yet, or a field is marked inherited without a parent.
 bool register_type(uint32_t id, uint32_t parent, const char* name, const ActionTable& handlers);
+// Whether `op` holds between two values, through the compare handler of a's datatype: 1 when it
+// holds, else 0. Values the handler cannot compare are unequal; a type without a handler has no
+// equal values.
+int32_t relation(const Cell* a, const Cell* b, int32_t op);
+
 // Interns the name word of every registered type (once the symbol table exists).
 void intern_names();
 // Hook the symbol module installs: makes the name word of a type name.

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 
+#include "core/action_table.hpp"
 #include "core/value.hpp"
 
 namespace kov::block {
@@ -143,5 +144,41 @@ int32_t mold_cells(const Cell* blk, Cell* out, bool only, bool all, bool flat, b
 // element comparison that is not 0 (-2: not comparable). Cyclic structures terminate through the
 // cycle-detection stack.
 int32_t compare_each(const Cell* a, const Cell* b, int32_t op);
+
+}  // namespace kov::block
+
+// ---- block! actions ----
+
+namespace kov::block {
+
+// Runs a function! comparator of sort on two arguments (in the order given) and writes its
+// answer into `result` (rooted). The interpreter installs it; while it is null, sorting with a
+// function comparator raises internal error not-done.
+using CallComparator = void (*)(const Cell* function, const Cell* first, const Cell* second,
+                                Cell* result);
+extern CallComparator call_comparator;
+
+// How a comparator's answer orders its two arguments: above 0 when the first argument sorts
+// first (true, a negative number), below 0 when the second does (false, none, a positive
+// number), 0 for a zero.
+int32_t comparator_verdict(const Cell* answer);
+
+// The set operations: their codes, and the routine that pushes the resulting block! (a hash!
+// when either set is one) and answers it. `skip` is null or the record size.
+enum SetOp : int { SET_UNIQUE = 8, SET_UNION, SET_INTERSECT, SET_EXCLUDE, SET_DIFFERENCE };
+Cell* do_set_op(int op, const Cell* a, const Cell* b, bool case_sensitive, const Cell* skip);
+
+// The block! actions (as the action table holds them), for the datatypes that build on them.
+Cell* make(const Cell* proto, const Cell* spec, uint32_t type);
+Cell* to(const Cell* proto, const Cell* spec, uint32_t type);
+int32_t form(const Cell* value, Cell* out, bool part, int32_t limit);
+int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, bool part, int32_t limit,
+             int32_t indent);
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
+Cell* find(Cell* series, const Cell* value, const FindArgs& args);
+Cell* select(Cell* series, const Cell* value, const FindArgs& args);
+Cell* copy(const Cell* value, Cell* result, const Cell* part, bool deep, const Cell* types);
+
+void init();
 
 }  // namespace kov::block

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/services.hpp"
 #include "core/value.hpp"
 
 namespace kov::error {
@@ -28,21 +29,13 @@ extern const Category catalogue[CATEGORY_COUNT];
 bool lookup(std::string_view category, std::string_view id, int& category_slot, int& id_slot);
 int32_t code_of(std::string_view category, std::string_view id);  // -1 when unknown
 
-// Builds an error value of the catalogue with up to three arguments (null: none!).
-void create(Cell* out, std::string_view category, std::string_view id, const Cell* arg1 = nullptr,
-            const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+// create, set_where, set_stack_position and print_uncaught are declared in core/services.hpp.
 
 Cell* field(const Cell* error, int slot);
 int32_t code(const Cell* error);
 std::string category_word(const Cell* error);  // "script"
 std::string id_word(const Cell* error);        // "no-value"
 
-// Stores `where` into the where field while it is none!.
-void set_where(Cell* error, const Cell* where);
-// Records the call-frame position while the error is thrown (unless stack holds a block).
-void set_stack_position(Cell* error, int32_t position);
-// Prints the report of an error that nothing received.
-void print_uncaught(const Cell* error);
 // A short report: "*** Script Error: no-value" and the arguments' datatypes.
 std::string brief_report(const Cell* error);
 

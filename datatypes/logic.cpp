@@ -1,7 +1,6 @@
 // logic!: true and false (data1 1 or 0), the shared true-value and false-value cells, and the
 // language's truth rule.
 #include "core/buffer.hpp"
-#include "core/cell.hpp"
 #include "core/cells.hpp"
 #include "core/runtime.hpp"
 #include "core/stack.hpp"

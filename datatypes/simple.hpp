@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/cells.hpp"
 #include "core/value.hpp"
 
 namespace kov {
@@ -41,7 +42,7 @@ Cell* make_in(const Cell* block, bool value);
 Cell* push(bool value);
 inline uint32_t get(const Cell* c) { return c->data1; }
 // The truth rule: false for none! and logic! false, true for everything else.
-inline bool truthy(const Cell* c) { return !(c->is(T_NONE) || (c->is(T_LOGIC) && c->data1 == 0)); }
+inline bool truthy(const Cell* c) { return cells::truthy(*c); }
 // Truth of a cell; with `check` an unset! raises script error no-value with `name`.
 bool cell_true_q(const Cell* c, bool check, const Cell* name);
 bool top_false_q();

@@ -8,15 +8,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/services.hpp"
 #include "core/value.hpp"
 
 namespace kov::word {
 
-// Interns the spelling and finds or adds its word in the global context, ignoring case: a word
-// already there under another spelling gives a copy carrying the asked spelling, bound to the
-// same slot (kept in the root block). While booting, the result is a copy appended to the root
-// block. The answer is valid until the next allocation.
-Cell* load(std::string_view spelling);
+// load (a word from its spelling) is declared in core/services.hpp.
+
 // Makes `out` a word! bound to the global context (the slot of the word equal to it ignoring
 // case, or a new slot holding unset!). `out` must not move (argument stack or a root).
 void make_at(uint32_t symbol, Cell* out);

@@ -46,21 +46,6 @@ int32_t compare_values(const Cell* a, const Cell* b, int32_t op) {
     return handler(a, b, op);
 }
 
-int32_t compare(const Cell* a, const Cell* b, int32_t op) {
-    const auto& handler = handlers_of(a).compare;
-    if (!handler) return 0;
-    int32_t r = handler(a, b, op);
-    if (r == NOT_COMPARABLE) return op == COMP_NOT_EQUAL ? 1 : 0;
-    switch (op) {
-    case COMP_EQUAL: case COMP_STRICT_EQUAL: case COMP_SAME: case COMP_FIND_EXACT:
-    case COMP_FIND_NOCASE: case COMP_FIND: return r == 0;
-    case COMP_NOT_EQUAL: return r != 0;
-    case COMP_LESSER: return r < 0;
-    case COMP_LESSER_EQUAL: return r <= 0;
-    case COMP_GREATER: return r > 0;
-    case COMP_GREATER_EQUAL: return r >= 0;
-    default: return r == 0;
-    }
-}
+int32_t compare(const Cell* a, const Cell* b, int32_t op) { return type_registry::relation(a, b, op); }
 
 }  // namespace kov::actions

@@ -3,9 +3,9 @@
 
 #include <sys/random.h>
 
-namespace kov::random {
+#include "core/hashtable.hpp"
 
-uint32_t hash_seed = 0;
+namespace kov::random {
 
 namespace {
 constexpr int N = 624, M = 397;
@@ -23,7 +23,7 @@ void regenerate() {
 
 void init() {
     seed(19650218u);
-    hash_seed = 0x0055860C;
+    hashtable::set_seed(0x0055860C);
 }
 
 void seed(uint32_t s) {

@@ -1,5 +1,5 @@
 // The random generator: MT19937 for the language's random numbers, the operating system's
-// generator for secure draws, and the process-wide hash seed.
+// generator for secure draws; its start-up also sets the hash tables' process-wide seed.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,5 @@ void seed(uint32_t s);
 int32_t next();  // 0 .. 2147483647
 int32_t secure_int31();
 int32_t int_(bool secure, int32_t bound);  // `random/int`
-extern uint32_t hash_seed;
 
 }  // namespace kov::random

@@ -367,6 +367,7 @@ TEST_F(HashTable, StringsOfAnyCaseLandInOneBucketAndTheOpDecides) {
 TEST_F(HashTable, BlockKeysAreRebuiltAfterACollection) {
     collector::Root inner1(Cell{T_BLOCK, 0, memory::make_cells(2), 0});
     collector::Root inner2(Cell{T_BLOCK, 0, memory::make_cells(2), 0});
+    *buffer::alloc_block_tail(inner2.get()) = integer(7);  // unequal to inner1 by content
     HashBlock h({inner1.cell, integer(3), inner2.cell});
     int32_t stamped = ht::record(h.table())->counter;
     EXPECT_EQ(stamped, int32_t(collector::state.cycles + 1));  // identity-hashed keys stamp the table

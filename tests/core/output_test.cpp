@@ -303,6 +303,39 @@ TEST_F(Output, TerminalGetsUtf8AndTheDriverAddsCarriageReturns) {
     EXPECT_EQ(on_terminal([] { write_text(U"abc", 1, true); }, false), "abc\r\n");
 }
 
+// The console writer hands text of 2- and 4-byte units to the console as UTF-16 units, one per
+// unit, and the console shows a high surrogate followed by a low surrogate as the one character
+// they encode. A terminal reads UTF-8, so the writer joins such a pair before encoding it. The
+// redirected writer encodes every unit as a code point of its own, pairs included.
+TEST_F(Output, TerminalShowsSurrogatePairsAsOneCharacter) {
+    struct Case {
+        std::vector<uint32_t> units;
+        const char* terminal;
+        const char* redirected;
+    };
+    const Case cases[] = {
+        {{0xD83D, 0xDE00}, "\xF0\x9F\x98\x80", "\xED\xA0\xBD\xED\xB8\x80"},
+        {{'a', 0xDBFF, 0xDFFF, 'b'}, "a\xF4\x8F\xBF\xBF" "b", "a\xED\xAF\xBF\xED\xBF\xBF" "b"},
+        {{0xD800, 0xDC00, 0xD83D, 0xDE01}, "\xF0\x90\x80\x80\xF0\x9F\x98\x81",
+         "\xED\xA0\x80\xED\xB0\x80\xED\xA0\xBD\xED\xB8\x81"},
+        // Surrogates that do not form a pair stay as they are.
+        {{0xDE00, 0xD83D}, "\xED\xB8\x80\xED\xA0\xBD", "\xED\xB8\x80\xED\xA0\xBD"},
+        {{0xD83D, 'x'}, "\xED\xA0\xBDx", "\xED\xA0\xBDx"},
+        {{0xD83D, 0xD83D, 0xDE00}, "\xED\xA0\xBD\xF0\x9F\x98\x80",
+         "\xED\xA0\xBD\xED\xA0\xBD\xED\xB8\x80"},
+        {{0xD83D}, "\xED\xA0\xBD", "\xED\xA0\xBD"},
+    };
+    for (const Case& c : cases) {
+        for (uint32_t unit : {2u, 4u}) {
+            std::u32string text(c.units.begin(), c.units.end());
+            EXPECT_EQ(on_terminal([&] { write_text(text, unit, false); }), c.terminal)
+                << "case " << &c - cases << " unit " << unit;
+            EXPECT_EQ(on_pipe([&] { write_text(text, unit, false); }), c.redirected)
+                << "case " << &c - cases << " unit " << unit;
+        }
+    }
+}
+
 TEST_F(Output, TerminalEscapeSequences) {
     struct Case {
         const char* in;

@@ -1,4 +1,6 @@
 // The argument stack, call frames and control transfers.
+#include <optional>
+
 #include "core/memory.hpp"
 #include "core/stack.hpp"
 #include "datatypes/error.hpp"
@@ -60,6 +62,54 @@ TEST_F(Stack, MarkAndUnwindVariants) {
         } else {
             EXPECT_EQ(stack::top, caller);
         }
+    }
+}
+
+// A snapshot puts the arguments base, the top and the top frame back when its scope ends,
+// whether the scope ends normally or by an Unwind, unless it was dismissed; restore() puts them
+// back at once and leaves it armed.
+TEST_F(Stack, SnapshotRestoresOnScopeExitUnlessDismissed) {
+    struct Case { bool by_unwind, dismiss, restore_early; };
+    const Case cases[] = {
+        {false, false, false}, {true, false, false}, {false, true, false},
+        {true, true, false},   {false, false, true}, {false, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "unwind " << c.by_unwind << " dismiss " << c.dismiss
+                                          << " early " << c.restore_early);
+        stack::reset();
+        Cell* args = stack::arguments;
+        Cell* top = stack::top;
+        CallFrame* frames = stack::frame_top;
+        Cell* inner_args = nullptr;
+        Cell* inner_top = nullptr;
+        CallFrame* inner_frames = nullptr;
+        uint32_t code = unwind_code([&] {
+            stack::Snapshot snap;
+            Cell v = integer(5);
+            stack::push(&v);
+            stack::mark_loop(nullptr);
+            stack::push(&v);
+            stack::push(&v);
+            if (c.restore_early) {
+                snap.restore();
+                EXPECT_EQ(stack::arguments, args);
+                EXPECT_EQ(stack::top, top);
+                EXPECT_EQ(stack::frame_top, frames);
+                stack::mark_native(nullptr);  // moved again after the early restore
+                stack::push(&v);
+            }
+            inner_args = stack::arguments;
+            inner_top = stack::top;
+            inner_frames = stack::frame_top;
+            if (c.dismiss) snap.dismiss();
+            if (c.by_unwind) stack::raise_pending(Status::brk);
+        });
+        EXPECT_EQ(code, c.by_unwind ? THROW_BREAK : 0u);
+        EXPECT_EQ(stack::arguments, c.dismiss ? inner_args : args);
+        EXPECT_EQ(stack::top, c.dismiss ? inner_top : top);
+        EXPECT_EQ(stack::frame_top, c.dismiss ? inner_frames : frames);
+        while (stack::frame_top > frames) stack::unwind_drop();
     }
 }
 
@@ -304,13 +354,13 @@ After after(Cell* caller, int ran) {
 // Each case starts from the bottom frame alone.
 class Receive : public RuntimeTest {
 protected:
-    stack::Snapshot bottom;  // taken once the runtime is up
+    std::optional<stack::Snapshot> bottom;  // taken once the runtime is up
     void SetUp() override {
         RuntimeTest::SetUp();
-        bottom = stack::Snapshot();
+        bottom.emplace();
     }
     void fresh() {
-        bottom.restore();
+        bottom->restore();
         stack::reset();
     }
 };
@@ -465,7 +515,10 @@ TEST(StackDeath, UncaughtErrorEndsWithMinusTwo) {
 
 #include "core/buffer.hpp"
 #include "core/context.hpp"
+#include "core/runtime_words.hpp"
 #include "core/symbol.hpp"
+#include "core/type_registry.hpp"
+#include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/word.hpp"
 
@@ -512,6 +565,87 @@ TEST_F(StackNames, CallsTracesAndNames) {
     Cell name;
     stack::frame_name(&name);
     EXPECT_EQ(symbol::name(name.data2), "native-b");  // the hidden frame is skipped
+}
+
+// A throw that a catch frame received leaves no origin behind: the next name report starts at
+// the top frame, not at the frame the throw came from.
+TEST_F(StackNames, ACaughtThrowLeavesNoErrorOrigin) {
+    Cell thrower = *word::load("names-thrower");
+    Cell a = *word::load("names-a"), b = *word::load("names-b"), c = *word::load("names-c");
+    stack::mark_catch(nullptr);
+    stack::mark_native(&thrower);
+    Cell v{T_INTEGER, 0, 3, 0}, name{T_NONE, 0, 0, 0};
+    stack::push(&v);
+    stack::push(&name);
+    EXPECT_EQ(unwind_code([] { stack::throw_value(1234); }), 1234u);
+    stack::unwind();  // the catch frame is left
+    stack::mark_native(&a);
+    stack::mark_native(&b);
+    stack::mark_native(&c);
+    Cell where;
+    stack::frame_name(&where);
+    EXPECT_EQ(symbol::name(where.data2), "names-c");
+}
+
+// The word naming a frame is bound in the frame's name context, so it can be looked up there;
+// with no named frame the answer is the runtime's word <not-found>.
+TEST_F(StackNames, FrameNamesAreWordsOfTheirContext) {
+    Cell w = *word::load("names-fn");
+    ASSERT_EQ(w.data1, context::global);
+    Cell value{T_INTEGER, 0, 5, 0};
+    context::set(&w, &value);
+    Cell none_name;
+    stack::frame_name(&none_name);
+    EXPECT_EQ(none_name.header, runtime_words::words::not_found.header);
+    EXPECT_EQ(none_name.data1, runtime_words::words::not_found.data1);
+    EXPECT_EQ(none_name.data2, runtime_words::words::not_found.data2);
+    EXPECT_EQ(none_name.data3, runtime_words::words::not_found.data3);
+    stack::mark_native(&w);
+    Cell name;
+    stack::frame_name(&name);
+    EXPECT_EQ(name.data1, context::global);
+    EXPECT_EQ(name.data2, w.data2);
+    ASSERT_EQ(name.data3, w.data3);
+    EXPECT_EQ(context::get(&name)->data2, 5u);
+    // A name whose context does not hold it stays a word of that symbol, unbound.
+    Cell stray{T_WORD, context::global, symbol::make("names-not-there"), 0xFFFFFFFFu};
+    stack::mark_native(&stray);
+    stack::frame_name(&name);
+    EXPECT_EQ(symbol::name(name.data2), "names-not-there");
+    EXPECT_EQ(name.data3, 0xFFFFFFFFu);
+}
+
+// Argument errors name the parameter through the parameter-word service: logic! math names the
+// second parameter (0-based index 1), and without a function spec the word is <anon>.
+int32_t asked_param = -1;
+void named_param_word(int32_t n, Cell* out) {
+    asked_param = n;
+    *out = *word::load("names-param");
+}
+
+TEST_F(StackNames, ArgumentErrorsNameTheParameterWord) {
+    auto saved = stack::param_word;
+    stack::param_word = named_param_word;
+    asked_param = -1;
+    stack::mark_try(nullptr);
+    logic::push(true);
+    Cell n{T_INTEGER, 0, 1, 0};
+    stack::push(&n);
+    EXPECT_EQ(unwind_code([] { type_registry::table(T_LOGIC).or_t(); }),
+              THROW_ERROR);
+    stack::param_word = saved;
+    EXPECT_EQ(error::id_word(stack::top_value()), "expect-arg");
+    EXPECT_EQ(asked_param, 1);
+    EXPECT_EQ(error::field(stack::top_value(), error::F_ARG3)->data2, word::load("names-param")->data2);
+
+    // The default service: no function spec to read, so the word <anon>.
+    Cell ts{T_TYPESET, 0, 0, 0};
+    Cell v{T_INTEGER, 0, 0, 0};
+    stack::mark_try(nullptr);
+    EXPECT_EQ(unwind_code([&] { stack::check_type(&ts, 0, &v); }), THROW_ERROR);
+    Cell* word3 = error::field(stack::top_value(), error::F_ARG3);
+    EXPECT_TRUE(word3->is(T_WORD));
+    EXPECT_EQ(word3->data2, runtime_words::words::anon.data2);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -351,6 +352,112 @@ Bytes le16(const Units& units) {
         b.push_back(uint8_t(u >> 8));
     }
     return b;
+}
+
+// The UTF-8 loader against its rules, written out one by one: a leading byte order mark skipped
+// when more than 2 bytes are given; CR LF and a lone CR read as LF with the flag; leads C0-DF,
+// E0-EF and F0-F7 needing 2, 3 and 4 bytes with followers 80-BF (overlong forms accepted); DC00-
+// DCFF and anything above 10FFFF refused; any other lead refused; a sequence cut by the end of
+// the input left undecoded and counted; unit 1 widening above FF (to 2, or to 4 above FFFF) and
+// unit 2 widening above FFFF. The text goes after what the buffer already holds.
+
+struct Loaded {
+    Text text;               // what the buffer holds afterwards (up to the error, if any)
+    uint32_t remaining = 0;  // bytes of a cut sequence left at the end
+    bool invalid = false;    // an invalid sequence raised invalid-utf8
+};
+
+Loaded load_by_the_rules(const std::vector<uint8_t>& in, bool crlf, Text start) {
+    Loaded r{start, 0, false};
+    size_t i = 0, n = in.size();
+    if (n > 2 && in[0] == 0xEF && in[1] == 0xBB && in[2] == 0xBF) i = 3;
+    auto add = [&](uint32_t cp) {
+        if (r.text.unit == 1 && cp > 0xFF) r.text.unit = cp > 0xFFFF ? 4 : 2;
+        else if (r.text.unit == 2 && cp > 0xFFFF) r.text.unit = 4;
+        r.text.units.push_back(cp);
+    };
+    auto follower = [](uint8_t b) { return b >= 0x80 && b <= 0xBF; };
+    while (i < n) {
+        uint32_t b0 = in[i];
+        if (b0 < 0x80) {
+            if (b0 == '\r' && crlf) {
+                if (i + 1 < n && in[i + 1] == '\n') {
+                    ++i;
+                    continue;
+                }
+                b0 = '\n';
+            }
+            add(b0);
+            ++i;
+            continue;
+        }
+        size_t need = b0 >= 0xC0 && b0 <= 0xDF ? 2 : b0 >= 0xE0 && b0 <= 0xEF ? 3
+                    : b0 >= 0xF0 && b0 <= 0xF7 ? 4 : 0;
+        if (need == 0) {
+            r.invalid = true;
+            return r;
+        }
+        if (n - i < need) {
+            r.remaining = uint32_t(n - i);
+            return r;
+        }
+        for (size_t k = 1; k < need; ++k)
+            if (!follower(in[i + k])) {
+                r.invalid = true;
+                return r;
+            }
+        uint32_t cp = need == 2 ? ((b0 - 0xC0) << 6) | (in[i + 1] - 0x80)
+                    : need == 3 ? ((b0 & 0xF) << 12) | ((in[i + 1] & 0x3F) << 6) |
+                                      (in[i + 2] & 0x3F)
+                                : ((b0 & 7) << 18) | ((in[i + 1] & 0x3F) << 12) |
+                                      ((in[i + 2] & 0x3F) << 6) | (in[i + 3] & 0x3F);
+        if ((cp >= 0xDC00 && cp <= 0xDCFF && need == 3) || cp > 0x10FFFF) {
+            r.invalid = true;
+            return r;
+        }
+        add(cp);
+        i += need;
+    }
+    return r;
+}
+
+TEST_F(Unicode, LoadUtf8FollowsItsRules) {
+    std::mt19937 rng(5);
+    const uint8_t mixed[] = {'a', 'b', '\r', '\n', 0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0xF0,
+                             0x9F, 0x98, 0x80, 0xED, 0xB0, 0xA0, 0xC0, 0xFF, 0xEF, 0xBB,
+                             0xBF, 0xF4, 0x90, 0xC4, 0x8F, 0xF8, 'z', 'z', 'z', 'z'};
+    const uint8_t line_ends[] = {'x', 'y', '\r', '\n'};
+    for (int iter = 0; iter < 4000; ++iter) {
+        // Every other input is mostly ASCII with line ends, in runs long enough for the
+        // eight-bytes-at-a-time path.
+        std::vector<uint8_t> in(rng() % 70);
+        for (auto& b : in)
+            b = iter % 2 && rng() % 8 ? line_ends[rng() % 4] : mixed[rng() % sizeof mixed];
+        if (rng() % 4 == 0 && in.size() >= 3) {
+            in[0] = 0xEF;
+            in[1] = 0xBB;
+            in[2] = 0xBF;
+        }
+        bool crlf = rng() % 2;
+        bool into_text = rng() % 2;  // else into a new buffer
+        Text start{into_text ? 1u << (rng() % 3) : 1u, Units(into_text ? rng() % 4 : 0, 'p')};
+        Loaded want = load_by_the_rules(in, crlf, start);
+
+        collector::Root text(Cell{T_STRING, 0, make_text(start.units, start.unit), 0});
+        uint32_t remaining = 77;
+        if (want.invalid) stack::mark_try(nullptr);
+        uint32_t code = unwind_code([&] {
+            unicode::load_utf8_into(in.data(), uint32_t(in.size()), text.get(), crlf, &remaining);
+        });
+        if (want.invalid) {
+            ASSERT_EQ(code, THROW_ERROR) << "iteration " << iter;
+            EXPECT_EQ(error::id_word(stack::top_value()), "invalid-utf8");
+        } else {
+            ASSERT_EQ(code, 0u) << "iteration " << iter;
+            ASSERT_EQ(remaining, want.remaining) << "iteration " << iter;
+        }
+        ASSERT_EQ(read_text(text->data2), want.text) << "iteration " << iter;
+    }
 }
 
 TEST_F(Unicode, Utf16UnitChoice) {

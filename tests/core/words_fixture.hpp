@@ -43,7 +43,7 @@ protected:
     // Runs `body` inside a try frame; answers the id of the error it raised ("" when none) and
     // copies the error's first argument to `arg1` when given.
     template <class F> std::string error_of(F body, Cell* arg1 = nullptr) {
-        stack::Snapshot snap;
+        stack::Snapshot snap;  // restored on the way out
         stack::mark_try(nullptr);
         std::string id;
         try {
@@ -54,7 +54,6 @@ protected:
             id = error::id_word(err);
             if (arg1) *arg1 = *error::field(err, error::F_ARG1);
         }
-        snap.restore();
         return id;
     }
 };
