@@ -4,6 +4,7 @@
 #include "core/context.hpp"
 #include "core/symbol.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
@@ -14,6 +15,7 @@
 #include "datatypes/point.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/string_actions.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
@@ -37,7 +39,9 @@ void register_datatypes() {
     series::init();
     block::init();
     path::init();
+    string::init();
     integer::init();
+    character::init();
     float_::init();
     percent::init();
     time_::init();
