@@ -5,8 +5,10 @@
 #include "core/symbol.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
@@ -43,6 +45,9 @@ void register_datatypes() {
     issue::init();
     symbol::init();
     context::init();
+    function::init();
+    routine::init();
+    object::init();
 }
 
 }  // namespace kov::boot
