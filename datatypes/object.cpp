@@ -530,7 +530,7 @@ void set_field(const Cell* holder, const Cell* word) {
 
 // ---- text ----
 
-int32_t serialize(const Cell* obj_in, Cell* out, bool only, bool all, bool flat, bool part,
+int32_t serialize(const Cell* obj_in, Cell* out, bool, bool all, bool flat, bool part,
                   int32_t limit, bool indented, int32_t indent, bool) {
     Root obj(*obj_in), word, value;
     const uint32_t change = canon("on-change*"), deep = canon("on-deep-change*");
@@ -560,7 +560,7 @@ int32_t serialize(const Cell* obj_in, Cell* out, bool only, bool all, bool flat,
             string::concatenate_cstring(out, "'", 1);
             limit--;
         }
-        limit = actions::mold_dispatch(value.get(), out, only, all, flat, part, limit, indent);
+        limit = actions::mold_dispatch(value.get(), out, false, all, flat, part, limit, indent);
     }
     if (!first && indented) {
         string::concatenate_cstring(out, separator, 1);
@@ -780,8 +780,7 @@ Cell* put(Cell* obj, const Cell* key, const Cell* value, bool case_sensitive) {
     Root o(*obj), k(*key), v(*value);
     PathStep step{o.get(), k.get(), v.get(), nullptr, nullptr, nullptr, nullptr, 1,
                   case_sensitive, true, true};
-    eval_path(step);
-    return stack::push(v.get());
+    return eval_path(step);
 }
 
 Cell* select(Cell* obj, const Cell* key, const FindArgs&) {

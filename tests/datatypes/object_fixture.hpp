@@ -126,12 +126,17 @@ protected:
         return *object::select_word(obj, &w);
     }
 
-    // Sets a field through a set-path step; answers the stored value.
+    // Sets a field through a set-path step.
     static void set_path(const Cell* obj, const char* name, const Cell* value) {
         collector::Root o(*obj), e(Cell{T_WORD, 0, symbol::make(name), cells::NO_INDEX}), v(*value);
         stack::Snapshot snap;
         PathStep step{o.get(), e.get(), v.get(), nullptr, nullptr, nullptr, nullptr, 2, false, true, true};
-        object::eval_path(step);
+        try {
+            object::eval_path(step);
+        } catch (...) {
+            snap.dismiss();  // a raised error leaves the stacks as its transfer set them
+            throw;
+        }
     }
 
 private:
