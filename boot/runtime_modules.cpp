@@ -6,9 +6,11 @@
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/native.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
@@ -51,6 +53,9 @@ void register_datatypes() {
     tuple::init();
     typeset::init();
     issue::init();
+    function::init();
+    routine::init();
+    object::init();
 }
 
 }  // namespace kov::boot
