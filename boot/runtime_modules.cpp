@@ -5,8 +5,10 @@
 #include "core/symbol.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
@@ -30,6 +32,7 @@ void register_datatypes() {
     logic::init();
     series::init();
     block::init();
+    hash::init();
     path::init();
     integer::init();
     float_::init();
@@ -41,6 +44,7 @@ void register_datatypes() {
     tuple::init();
     typeset::init();
     issue::init();
+    map::init();
     symbol::init();
     context::init();
 }
