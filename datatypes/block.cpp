@@ -618,7 +618,7 @@ int64_t search(Cell* series_in, const Cell* value_in, const FindArgs& a, uint32_
         // /last walks back from the limit as /reverse walks back from the head, both down to
         // the first cell whatever the head: the table is asked for the reverse search from there.
         bool back = a.last || a.reverse;
-        int64_t from = a.reverse ? h : limit;
+        int64_t from = a.reverse ? h : a.last ? limit : h;
         Cell* k = hashtable::get(table, v.get(), int32_t(from), int32_t(skip), op, back, back);
         if (!k) return -1;
         int64_t p = k - cells(buf(s.get()));

@@ -219,8 +219,8 @@ void remove_at(const Cell* s, int64_t h, int64_t c) {
         std::memmove(elem(b, h), elem(b, h + c), size_t((len - h - c) << shift));
         b->tail -= uint32_t(c << shift);
     }
-    if (Handle table = table_of(s)) {
-        if (hashtable::shift_positions(table, int32_t(-c), int32_t(h), int32_t(len - h), true))
+    if (Handle table = table_of(s)) {  // the cells after the removed ones moved down c places
+        if (hashtable::shift_positions(table, int32_t(-c), int32_t(h + c), int32_t(len - h - c), true))
             hashtable::rebuild(table, int32_t(buf(s)->length()));
     }
 }
@@ -593,7 +593,7 @@ Cell* take(Cell* s_in, const Cell* part, bool last) {
             b->tail -= bytes;
         }
         if (Handle table = table_of(s.get())) {
-            if (hashtable::shift_positions(table, int32_t(-c), int32_t(from), int32_t(len - from), true))
+            if (hashtable::shift_positions(table, int32_t(-c), int32_t(from + c), int32_t(len - from - c), true))
                 hashtable::rebuild(table, int32_t(buf(s.get())->length()));
         }
         if (before && !last) s->data1 = uint32_t(h - c);
