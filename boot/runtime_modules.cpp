@@ -7,8 +7,10 @@
 #include "datatypes/char.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/pair.hpp"
@@ -40,6 +42,7 @@ void register_datatypes() {
     native::init();
     series::init();
     block::init();
+    hash::init();
     path::init();
     string::init();
     integer::init();
@@ -56,6 +59,7 @@ void register_datatypes() {
     function::init();
     routine::init();
     object::init();
+    map::init();
 }
 
 }  // namespace kov::boot
