@@ -4,9 +4,11 @@
 #include "core/context.hpp"
 #include "core/symbol.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
@@ -41,6 +43,8 @@ void register_datatypes() {
     tuple::init();
     typeset::init();
     issue::init();
+    date::init();
+    money::init();
     symbol::init();
     context::init();
 }
