@@ -719,6 +719,13 @@ Cell* round(Cell* value, const Cell* scale, bool even, bool down, bool half_down
     if (zero_q(r)) return value;
     subtract(s, r, m);
     bool negative = v.negative;
+    // Whether the multiple of the scale below the amount is an even one.
+    auto even_multiple = [&] {
+        Amount below, q;
+        subtract(a, r, below);
+        if (!divide(below, s, q, false)) raise_type_limit();
+        return q.digit[INT_DIGITS - 1] % 2 == 0;
+    };
     // An exact half: the remainder is as far from the multiple below as from the one above.
     int c = compare_amounts(r, m);
     bool tie = c == 0;
@@ -726,7 +733,7 @@ Cell* round(Cell* value, const Cell* scale, bool even, bool down, bool half_down
     if (down) up = false;
     else if (floor) up = negative;
     else if (ceiling) up = !negative;
-    else if (tie && even) up = odd_q(value);
+    else if (tie && even) up = !even_multiple();
     else if (tie && half_down) up = false;
     else if (tie && half_ceiling) up = !negative;
     else up = c >= 0;

@@ -97,6 +97,8 @@ Cell* pick(Cell* value, int32_t index, const Cell* index_value);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
 void absolute();
 Cell* negate(Cell* value);
+// Rounds to a multiple of the scale (1, or the /to money!, integer! or strictly converted float!);
+// an exact half is a remainder of half the scale, and /even then takes the even multiple.
 Cell* round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor,
             bool ceiling, bool half_ceiling);
 bool even_q(const Cell* value);
