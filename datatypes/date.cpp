@@ -648,6 +648,7 @@ Cell* eval_path(const PathStep& step) {
     Cell old = *step.value;
     Cell changed = old;
     set_field(&changed, index, step.set_value);
+    changed.header = old.header;  // the stored cell keeps its flags (new-line)
     *step.value = changed;
     return float_::finish_path_set(step, old);
 }

@@ -368,6 +368,20 @@ TEST_F(Date, FieldsStored) {
     }
 }
 
+TEST_F(Date, StoreKeepsTheCellFlags) {
+    Cell d = D(2020, 1, 1);
+    d.header |= CELL_NEW_LINE;
+    Cell element = word("time"), value = T(60);
+    Cell after{};
+    run({d}, [&] {
+        Cell* r = date::eval_path(testing::path_step(&element, &value));
+        after = *stack::arg(0);
+        return r;
+    });
+    EXPECT_EQ(after.header, uint32_t(T_DATE) | CELL_NEW_LINE);
+    EXPECT_EQ(date::text(&after), "1-Jan-2020/0:01:00");
+}
+
 TEST_F(Date, ZoneOffsets) {
     Cell d = DT(2020, 1, 1, 0, -3, 30);
     EXPECT_EQ(date::zone_offset(date::zone_of(d.data1)), -12600);
