@@ -5,12 +5,14 @@
 #include "core/symbol.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/map.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/pair.hpp"
@@ -60,6 +62,8 @@ void register_datatypes() {
     routine::init();
     object::init();
     map::init();
+    date::init();
+    money::init();
 }
 
 }  // namespace kov::boot

@@ -21,6 +21,7 @@
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/simple.hpp"
@@ -232,7 +233,8 @@ Cell* do_math(int op) {
     uint32_t l = left->type(), r = right->type();
     switch (r) {
     case T_TUPLE: return tuple::do_math(op);
-    case T_MONEY: case T_VECTOR: raise_not_done();
+    case T_MONEY: return money::do_math(op);
+    case T_VECTOR: raise_not_done();
     case T_PAIR: case T_POINT2D: case T_POINT3D: {
         if (l == T_TIME) break;
         if (op == OP_SUB || op == OP_DIV) {
@@ -283,7 +285,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     switch (b->type()) {
     case T_INTEGER: y = double(int32_t(b->data2)); break;
     case T_FLOAT: case T_PERCENT: case T_TIME: y = b->get_float(); break;
-    case T_MONEY: raise_not_done();
+    case T_MONEY: return -money::compare(b, a, op);  // the same relation seen from the amount
     default: return NOT_COMPARABLE;
     }
     switch (op) {
@@ -407,7 +409,8 @@ Cell* make(const Cell*, const Cell* spec, uint32_t type) {
     case T_CHAR: case T_INTEGER: d = int32_t(spec->data2); break;
     case T_FLOAT: case T_PERCENT: case T_TIME: d = spec->get_float(); break;
     case T_BLOCK: case T_PAREN: d = from_block(spec, type); break;
-    case T_MONEY: case T_BINARY: case T_HASH: raise_not_done();
+    case T_MONEY: d = money::to_float(money::read(spec)); break;
+    case T_BINARY: case T_HASH: raise_not_done();
     default: {
         if (!text_type_q(t)) raise_bad_to_arg(type, spec);
         std::string text = string::to_utf8(spec);

@@ -12,7 +12,9 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/simple.hpp"
@@ -197,11 +199,17 @@ Cell* do_math(int op) {
         *right = cells::make_integer(n);
         return tuple::do_math(op);
     }
-    case T_DATE:
+    case T_DATE: {
         if (op != OP_ADD) raise_not_related(op, T_INTEGER);
-        raise_not_done();
-    case T_MONEY: case T_VECTOR:
-        raise_not_done();
+        // The date goes to the left and adds the days.
+        Cell days = *left;
+        *left = *right;
+        *right = days;
+        date::add_subtract(OP_ADD);
+        return left;
+    }
+    case T_MONEY: return money::do_math(op);
+    case T_VECTOR: raise_not_done();
     default:
         raise_invalid_type(right->type());
     }
@@ -309,7 +317,9 @@ Cell* to(const Cell*, const Cell* spec, uint32_t) {
         break;
     case T_TIME: v = float_::to_int32_unchecked(spec->get_float() + 0.5); break;
     case T_ISSUE: v = from_issue(spec); break;
-    case T_BINARY: case T_DATE: case T_MONEY: raise_not_done();
+    case T_DATE: v = date::to_epoch(spec); break;
+    case T_MONEY: v = money::to_integer(money::read(spec)); break;
+    case T_BINARY: raise_not_done();
     default:
         if (!text_type_q(t)) raise_bad_to_arg(spec);
         if (!scan_text(string::to_utf8(spec), v)) raise_bad_to_arg(spec);
@@ -356,7 +366,11 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
         as_float.set_float(double(int32_t(a->data2)));
         return float_::compare(&as_float, b, op);
     }
-    case T_MONEY: raise_not_done();
+    case T_MONEY: {
+        Cell m;
+        money::write(&m, money::from_integer(int32_t(a->data2)));
+        return money::compare(&m, b, op);
+    }
     default: return NOT_COMPARABLE;
     }
 }

@@ -11,6 +11,7 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/string.hpp"
@@ -291,7 +292,14 @@ bool even_q(const Cell* value) { return (whole_seconds(value) & 1) == 0; }
 bool odd_q(const Cell* value) { return (whole_seconds(value) & 1) != 0; }
 
 void add() {
-    if (stack::arg(1)->is(T_DATE)) stack::raise_error("internal", "not-done");
+    if (stack::arg(1)->is(T_DATE)) {
+        // The date goes to the left and adds the seconds.
+        Cell seconds = *stack::arg(0);
+        *stack::arg(0) = *stack::arg(1);
+        *stack::arg(1) = seconds;
+        date::add_subtract(OP_ADD);
+        return;
+    }
     float_::do_math(OP_ADD);
 }
 
