@@ -3,6 +3,8 @@
 #include "core/boot.hpp"
 #include "core/context.hpp"
 #include "core/symbol.hpp"
+#include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -41,6 +43,8 @@ void register_datatypes() {
     tuple::init();
     typeset::init();
     issue::init();
+    bitset::init();
+    binary::init();
     symbol::init();
     context::init();
 }
