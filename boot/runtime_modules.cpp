@@ -6,18 +6,22 @@
 #include "datatypes/binary.hpp"
 #include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
+#include "datatypes/native.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/string_actions.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/random.hpp"
 
 namespace kov::boot {
@@ -30,10 +34,16 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    symbol::init();
+    context::init();
+    word::init();
+    native::init();
     series::init();
     block::init();
     path::init();
+    string::init();
     integer::init();
+    character::init();
     float_::init();
     percent::init();
     time_::init();
@@ -45,8 +55,6 @@ void register_datatypes() {
     issue::init();
     bitset::init();
     binary::init();
-    symbol::init();
-    context::init();
 }
 
 }  // namespace kov::boot
