@@ -3,6 +3,8 @@
 #include "core/boot.hpp"
 #include "core/context.hpp"
 #include "core/symbol.hpp"
+#include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/date.hpp"
@@ -64,6 +66,8 @@ void register_datatypes() {
     map::init();
     date::init();
     money::init();
+    bitset::init();
+    binary::init();
 }
 
 }  // namespace kov::boot

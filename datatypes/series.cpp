@@ -17,6 +17,7 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
+#include "datatypes/binary.hpp"
 #include "datatypes/simple.hpp"
 #include "evaluator/random.hpp"
 
@@ -173,11 +174,19 @@ Cell* poke(Cell* s_in, int32_t index, const Cell* value) {
         stack::raise_error("script", "out-of-range", {&i});
     }
     uint32_t t = s->type();
-    if (!cell_kind(t)) not_done();  // text, binary! and vector! stores belong to their modules
+    bool bytes = t == T_BINARY;
+    if (!cell_kind(t) && !bytes) not_done();  // text and vector! stores belong to their modules
+    uint8_t byte = bytes ? binary::byte_of(v.get()) : 0;
     int owner = report(s.get(), "poke", int32_t(p), 1, v.get());
     if (p >= buffer_length(s.get())) {  // the owner's handler shortened the series
         Cell i = cells::make_integer(index);
         stack::raise_error("script", "out-of-range", {&i});
+    }
+    if (bytes) {
+        buf(s.get())->head_ptr()[p] = byte;
+        if (owner) report(s.get(), "poked", int32_t(p), 1, v.get());
+        *s_in = s.cell;
+        return const_cast<Cell*>(value);
     }
     Cell* at = buf(s.get())->head_cell() + p;
     *at = v.cell;
