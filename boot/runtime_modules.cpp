@@ -1,9 +1,11 @@
-// The start-up steps that belong to the layers above the core: the random generator and the
-// datatype registrations, run by boot::init_runtime in its order.
+// The start-up steps that belong to the layers above the core: the random generator, the
+// datatype registrations and the error catalogue, run by boot::init_runtime in its order.
 #include "core/boot.hpp"
 #include "core/context.hpp"
 #include "core/symbol.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/error_catalogue.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
@@ -41,8 +43,16 @@ void register_datatypes() {
     tuple::init();
     typeset::init();
     issue::init();
+    error::init();
     symbol::init();
     context::init();
 }
+
+void unbind_modules() {
+    error_catalogue::unbind();
+    error::unbind();
+}
+
+void init_errors() { error::init_catalogue(); }
 
 }  // namespace kov::boot
