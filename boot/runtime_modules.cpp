@@ -9,6 +9,7 @@
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
+#include "datatypes/native.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
@@ -18,6 +19,7 @@
 #include "datatypes/time.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/random.hpp"
 
 namespace kov::boot {
@@ -30,6 +32,10 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    symbol::init();
+    context::init();
+    word::init();
+    native::init();
     series::init();
     block::init();
     path::init();
@@ -44,8 +50,6 @@ void register_datatypes() {
     typeset::init();
     issue::init();
     error::init();
-    symbol::init();
-    context::init();
 }
 
 void unbind_modules() {
