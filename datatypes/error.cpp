@@ -202,7 +202,12 @@ void write_message(Writer& w, Cell* e, Handle cat, const Cell* tmpl_in) {
     }
 }
 
-Cell* make_error_result() { return stack::push_slot(); }
+// A new argument-stack cell for the result, none! until the error is made.
+Cell* make_error_result() {
+    Cell* c = stack::push_slot();
+    *c = cells::make_none();
+    return c;
+}
 
 // ---- actions ----
 
