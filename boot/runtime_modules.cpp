@@ -4,6 +4,7 @@
 #include "core/context.hpp"
 #include "core/symbol.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/error_catalogue.hpp"
 #include "datatypes/float.hpp"
@@ -16,6 +17,7 @@
 #include "datatypes/point.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/string_actions.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
@@ -39,7 +41,9 @@ void register_datatypes() {
     series::init();
     block::init();
     path::init();
+    string::init();
     integer::init();
+    character::init();
     float_::init();
     percent::init();
     time_::init();
