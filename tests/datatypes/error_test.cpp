@@ -462,6 +462,12 @@ TEST_F(Error, ReportLines) {
         {"syntax forms its arguments", "syntax", "invalid", {pair, lit, integer(4)}, word("load"),
          cells::make_none(),
          "*** Syntax Error: 1 2 invalid x at 4\n*** Where: load\n*** Near : none"},
+        {"syntax forms text", "syntax", "bad-header", {text("Kov []")}, word("load"),
+         cells::make_none(), "*** Syntax Error: script header is not valid: Kov []\n*** Where: load\n"
+         "*** Near : none"},
+        {"access molds text", "access", "cannot-open", {text("a.txt")}, word("read"),
+         block({word("read"), text("a.txt")}),
+         "*** Access Error: cannot open: \"a.txt\"\n*** Where: read\n*** Near : read \"a.txt\""},
         {"script molds a lit-word", "script", "no-value", {lit}, word("f"), cells::make_none(),
          "*** Script Error: 'x has no value\n*** Where: f\n*** Near : none"},
         {"arguments in template order", "script", "unset-path", {word("p"), word("q")}, word("f"),
