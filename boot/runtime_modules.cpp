@@ -1,5 +1,5 @@
-// The start-up steps that belong to the layers above the core: the random generator and the
-// datatype registrations, run by boot::init_runtime in its order.
+// The start-up steps that belong to the layers above the core: the random generator, the
+// datatype registrations and the error catalogue, run by boot::init_runtime in its order.
 #include "core/boot.hpp"
 #include "core/context.hpp"
 #include "core/symbol.hpp"
@@ -8,6 +8,8 @@
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/date.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/error_catalogue.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/hash.hpp"
@@ -68,6 +70,14 @@ void register_datatypes() {
     money::init();
     bitset::init();
     binary::init();
+    error::init();
 }
+
+void unbind_modules() {
+    error_catalogue::unbind();
+    error::unbind();
+}
+
+void init_errors() { error::init_catalogue(); }
 
 }  // namespace kov::boot

@@ -60,6 +60,7 @@ void init_runtime() {
     symbol::unbind();
     context::unbind();
     ownership::unbind();
+    unbind_modules();
     cycles::init();
     step("boot-flag");
     output::init_hooks();
@@ -106,6 +107,8 @@ void init_runtime() {
     step("ownership");
     stack::init(arg_node, frame_node);
     step("stacks");
+    init_errors();
+    step("errors");
     connect_services();
     slots::init();
     step("slots");

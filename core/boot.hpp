@@ -29,5 +29,10 @@ void restart_for_tests();
 void init_random();
 // Registers every datatype, each parent before its children.
 void register_datatypes();
+// Forgets what those layers kept of an earlier run (first, before anything allocates).
+void unbind_modules();
+// Reads the error catalogue and makes the error prototype (once the stacks exist: from then on
+// errors can be made).
+void init_errors();
 
 }  // namespace kov::boot

@@ -23,8 +23,7 @@ constexpr std::array<Layout, 256> build() {
     t[T_FUNCTION] = t[T_ROUTINE] = L(R::CONTEXT, R::CELLS, R::CELLS);
     t[T_BITSET] = t[T_BINARY] = L(R::NONE, R::TEXT, R::NONE);
     t[T_VECTOR] = L(R::NONE, R::NODE, R::NONE);
-    t[T_OBJECT] = t[T_PORT] = L(R::CONTEXT, R::NONE, R::NODE);
-    t[T_ERROR] = L(R::CELLS, R::NONE, R::NODE);  // until errors are objects: the fields block
+    t[T_OBJECT] = t[T_PORT] = t[T_ERROR] = L(R::CONTEXT, R::NONE, R::NODE);
     t[T_HASH] = t[T_MAP] = L(R::NONE, R::CELLS, R::TABLE);
     t[T_HANDLE] = L(R::NONE, R::NONE, R::RESOURCE);
     t[T_IMAGE] = L(R::NONE, R::IMAGE, R::NONE);

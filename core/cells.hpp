@@ -7,7 +7,7 @@
 //   series (block!, string! and their kin)   data1 the index, data2 the node
 //   words (word! to issue!)                   data1 the context node (0 unbound), data2 the
 //                                             symbol id, data3 the slot (NO_INDEX: not resolved)
-//   error!              data1 the node of the field block
+//   error!              data1 the context node, data2 the class id (1), data3 0 (no events)
 //   context! cell       data1 the word table, data2 the values (node, or stack index + 1)
 #pragma once
 
@@ -63,8 +63,9 @@ constexpr uint32_t word_symbol(const Cell& c) { return c.data2; }
 constexpr uint32_t word_index(const Cell& c) { return c.data3; }
 
 // ---- error! ----
-constexpr Cell make_error(Handle fields) { return Cell{T_ERROR, fields, 0, 0}; }
-constexpr Handle error_node(const Cell& c) { return c.data1; }
+constexpr uint32_t ERROR_CLASS_ID = 1;
+constexpr Cell make_error(Handle ctx) { return Cell{T_ERROR, ctx, ERROR_CLASS_ID, 0}; }
+constexpr Handle error_context(const Cell& c) { return c.data1; }
 
 // ---- context! cell ----
 constexpr Handle context_words(const Cell& c) { return c.data1; }

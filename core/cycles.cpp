@@ -42,7 +42,9 @@ bool find_q(Handle node) {
     return false;
 }
 
-Handle container_of(const Cell* value) { return value->is(T_OBJECT) ? value->data1 : value->data2; }
+Handle container_of(const Cell* value) {
+    return value->is(T_OBJECT) || value->is(T_ERROR) ? value->data1 : value->data2;
+}
 
 bool detect_q(const Cell* value, Cell* out, int32_t& budget, bool mold) {
     if (!find_q(container_of(value))) return false;

@@ -72,7 +72,9 @@ TEST(FatalErrors, UncaughtErrorReportFollowsEarlierOutput) {
         stack::raise_error("math", "zero-divide");
     });
     EXPECT_EQ(status, 254);
-    EXPECT_EQ(text, "before\n*** Math Error: zero-divide\n");
+    EXPECT_EQ(text,
+              "before\n*** Math Error: attempt to divide by zero\n*** Where: <not-found>\n"
+              "*** Near : none\n");
 }
 
 }  // namespace
