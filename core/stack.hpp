@@ -80,15 +80,18 @@ inline uint32_t frame_depth() { return uint32_t(frame_top - frame_begin); }
 inline uint32_t index_of(const Cell* c) { return uint32_t(c - begin); }
 // Raises stack-overflow for a push past the end (out of line, off the hot paths).
 [[noreturn, gnu::cold]] void push_overflow();
+// The new cell reads unset! until it is written: the collector marks the stack up to its top, and
+// a value an earlier call left in the slot may name a series freed since.
 inline Cell* push_slot() {
     Cell* c = top++;
     if (top >= end) [[unlikely]] push_overflow();
+    *c = Cell{T_UNSET, 0, 0, 0};
     return c;
 }
 inline Cell* push(const Cell* value) {
-    Cell* c = top;
-    *c = *value;
-    push_slot();
+    Cell v = *value;  // the value may lie in the slot being pushed
+    Cell* c = push_slot();
+    *c = v;
     return c;
 }
 inline void pop(uint32_t n) { top = (uint32_t(top - begin) < n) ? begin : top - n; }

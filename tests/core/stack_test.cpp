@@ -31,6 +31,18 @@ TEST_F(Stack, PushPopAndEmptyTop) {
     EXPECT_EQ(stack::top_value(), stack::begin);
 }
 
+// A pushed slot never shows what an earlier call left there: the collector marks the stack up to
+// its top, and a stale series value in a fresh slot would name a freed node.
+TEST_F(Stack, PushedSlotReadsUnset) {
+    Cell* c = stack::push_slot();
+    *c = integer(5);
+    stack::pop(1);
+    Cell* d = stack::push_slot();
+    EXPECT_EQ(d, c);
+    EXPECT_TRUE(d->is(T_UNSET));
+    stack::pop(1);
+}
+
 TEST_F(Stack, MarkAndUnwindVariants) {
     struct Case {
         void (*leave)();
@@ -44,9 +56,9 @@ TEST_F(Stack, MarkAndUnwindVariants) {
     };
     for (const Case& c : cases) {
         stack::reset();
-        Cell* caller = stack::arguments;
+        Cell* caller = stack::push_slot();  // the caller's result slot
+        ASSERT_EQ(caller, stack::arguments);
         *caller = integer(-1);
-        stack::push_slot();  // the caller's result slot
         Cell* base = stack::mark_native(nullptr);
         EXPECT_EQ(base, stack::top);
         Cell r = integer(42);
