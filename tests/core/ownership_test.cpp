@@ -160,8 +160,9 @@ TEST_F(Ownership, ImageFlagsLandOnTheStoredCell) {
         SCOPED_TRACE(c.name);
         collector::Root image(Cell{T_IMAGE, 0, memory::make_bytes(64), 0});
         collector::Root owner(make_object({}, 1));
+        collector::Root label(text("x"));  // rooted: making the container allocates
         collector::Root container(c.in_object ? make_object({{"picture", image.cell}}, 0)
-                                              : block_of({text("x"), image.cell}));
+                                              : block_of({label.cell, image.cell}));
         Cell w{T_WORD, owner->data1, symbol::make("field"), 0};
         // The stored image, found afresh after each step that may allocate.
         auto stored = [&]() -> Cell* {
