@@ -16,6 +16,7 @@
 #include "datatypes/time.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
+#include "evaluator/lexer.hpp"
 #include "evaluator/random.hpp"
 
 namespace kov::boot {
@@ -43,6 +44,7 @@ void register_datatypes() {
     issue::init();
     symbol::init();
     context::init();
+    lexer::init();
 }
 
 }  // namespace kov::boot
