@@ -398,6 +398,7 @@ void load_word(State& s, const uint8_t* start, const uint8_t* end, uint32_t, boo
         if (!in_path) throw_error(s, start, end, T_WORD);
     }
     if (a == b) throw_error(s, start, end, int32_t(type));
+    s.token_type = int32_t(type);
     if (!load) return;
     append(s, make_word(type, std::string_view(reinterpret_cast<const char*>(a), size_t(b - a))));
 }
