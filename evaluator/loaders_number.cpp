@@ -177,9 +177,7 @@ void load_hex(State& s, const uint8_t* start, const uint8_t* end, uint32_t, bool
     const uint8_t* h = end - 1;  // the `h`
     int count = int(h - start);
     bool letter_first = start < h && !digit_q(*start);
-    int digit_count = 0;
-    for (const uint8_t* p = start; p < h; p++) digit_count += digit_q(*p);
-    if (letter_first && digit_count <= 1) invalid(s, start, end, T_WORD);
+    if (letter_first && count <= 1) invalid(s, start, end, T_WORD);
     if (count < 2 || count > 8) invalid(s, start, end, T_INTEGER);
     uint32_t v = 0;
     for (const uint8_t* p = start; p < h; p++) {
