@@ -3,6 +3,7 @@
 #include "evaluator/lexer.hpp"
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -630,6 +631,18 @@ void run_scanner(State& s, int final_state, const uint8_t* start, const uint8_t*
     }
 }
 
+// A token whose loader did not run: the position moves past the closing byte that the token
+// does not include, as the loader would have moved it.
+void skip_unloaded(State& s, int final_state, const uint8_t* start, const uint8_t* end) {
+    switch (final_state) {
+    case S_PERCENT: case S_CHAR: case S_BINARY: case S_TAG: s.pos = end + 1; break;
+    case S_POINT: s.pos = end + 1; s.mode = MODE_NORMAL; break;
+    case S_FILE: if (end - start >= 2 && start[1] == '"') s.pos = end + 1; break;
+    default: break;
+    }
+    if (s.pos > s.end) s.pos = s.end;
+}
+
 // One-value and prescan modes return once the buffer holds no value or one finished value.
 bool one_value_done(const State& s) {
     uint32_t n = s.slot - s.head;
@@ -699,6 +712,7 @@ void scan_tokens(State& s, bool one_value, bool prescan) {
         else if (state == S_PAREN_OPEN && point_shape_q(s, p)) proceed = true;
         else proceed = fire_event(s, EV_PRESCAN, s.token_type, nullptr, start, p);
 
+        bool loaded = state < S_STRING || structural_done;
         if (proceed && !structural_done) {
             bool wanted = !one_value || s.load;
             if (state < S_STRING) {
@@ -712,6 +726,7 @@ void scan_tokens(State& s, bool one_value, bool prescan) {
                         wanted = fire_event(s, EV_SCAN, s.token_type, nullptr, start, p);
                 }
                 if (wanted) {
+                    loaded = true;
                     uint32_t before = s.slot;
                     loader_of(state)(s, start, p, flags, true);
                     if (s.has_callback() && s.slot > before) {
@@ -721,6 +736,7 @@ void scan_tokens(State& s, bool one_value, bool prescan) {
                 }
             }
         }
+        if (!loaded) skip_unloaded(s, state, start, p);
         if (s.mode == MODE_PATH && token_mode == MODE_PATH && state != S_ERROR)
             path_element_check(s);
         else if (s.mode == MODE_PATH && state == S_PAREN_CLOSE)
@@ -768,6 +784,11 @@ int32_t scan(Cell* out, const uint8_t* text, uint32_t length, const ScanOptions&
     s.string_input = o.input && !o.input->is(T_BINARY);
     s.input_index = o.input ? cells::series_index(*o.input) : 0;
     Link link(s);
+    // Almost everything a scan allocates stays alive (its values), so collecting during a scan
+    // only moves live data: a scan without a callback runs with the collector off, except in
+    // stress mode, whose collections check the scan's rooting.
+    std::optional<collector::CollectorOff> off;
+    if (!s.has_callback() && !collector::state.stress) off.emplace();
     bool quiet = false;
     try {
         scan_tokens(s, o.one_value || o.scan, o.prescan);

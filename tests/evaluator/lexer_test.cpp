@@ -117,6 +117,16 @@ TEST_F(LexerTest, OneValueAndPrescanModes) {
     EXPECT_EQ(scan_text("\"a", scan).type, int32_t(T_ERROR));
 }
 
+// Tokens that end before their closing byte (point, percent, char, binary, tag, quoted file)
+// move past it even when nothing is loaded.
+TEST_F(LexerTest, PrescanMovesPastUnloadedClosers) {
+    lexer::ScanOptions prescan;
+    prescan.prescan = true;
+    const struct { const char* text; int32_t type; } cases[] = {
+        {"[(4, 5) 50% #\"a\" #{00} <a> %\"f\"] x", T_BLOCK}, {"(4, 5)", T_POINT2D}};
+    for (const auto& c : cases) EXPECT_EQ(scan_text(c.text, prescan).type, c.type) << c.text;
+}
+
 TEST_F(LexerTest, IntoAppendsToTheGivenBlock) {
     collector::Root into;
     lexer::scan(into.get(), "0");
