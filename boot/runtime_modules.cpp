@@ -4,19 +4,28 @@
 #include "core/context.hpp"
 #include "core/symbol.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/function.hpp"
+#include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
+#include "datatypes/map.hpp"
+#include "datatypes/native.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/string_actions.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/lexer.hpp"
+#include "evaluator/transcode.hpp"
 #include "evaluator/random.hpp"
 
 namespace kov::boot {
@@ -29,10 +38,17 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    symbol::init();
+    context::init();
+    word::init();
+    native::init();
     series::init();
     block::init();
+    hash::init();
     path::init();
+    string::init();
     integer::init();
+    character::init();
     float_::init();
     percent::init();
     time_::init();
@@ -42,9 +58,12 @@ void register_datatypes() {
     tuple::init();
     typeset::init();
     issue::init();
-    symbol::init();
-    context::init();
+    function::init();
+    routine::init();
+    object::init();
+    map::init();
     lexer::init();
+    transcode::init();
 }
 
 }  // namespace kov::boot

@@ -189,7 +189,25 @@ inline bool hashed_by_identity(uint32_t t) {
     }
 }
 
+// The data words a key hashed by identity is hashed by (see hash_value): two such keys are the
+// same key when these agree.
+inline bool same_identity(const Cell* a, const Cell* b) {
+    switch (a->type()) {
+    case T_OBJECT: case T_ERROR: case T_PORT: return a->data1 == b->data1;
+    case T_NATIVE: case T_ACTION: return a->data3 == b->data3;
+    case T_MAP: case T_EVENT: return a->data2 == b->data2;
+    case T_OP: case T_FUNCTION:
+        return a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3;
+    default: return a->data1 == b->data1 && a->data2 == b->data2;  // the block kinds, image!
+    }
+}
+
+// Key equality inside the tables. Keys hashed by identity match by identity only: compared by
+// content, two equal blocks held in different series would sit in different buckets and be
+// found or missed by chance.
 inline bool keys_equal(const Cell* stored, const Cell* key, int32_t op) {
+    uint32_t ts = stored->type(), tk = key->type();
+    if (hashed_by_identity(ts) || hashed_by_identity(tk)) return ts == tk && same_identity(stored, key);
     return compare_hook(stored, key, op) == 1;
 }
 
@@ -640,6 +658,8 @@ uint32_t murmur3_lower(const void* bytes, size_t length) {
 
 uint32_t hash_pointer(uint32_t value) { return fmix32(value); }
 
+bool identity_key(uint32_t type) { return hashed_by_identity(type); }
+
 uint32_t hash_value(const Cell* c, bool case_sensitive) {
     uint32_t w[3];
     switch (c->type()) {
@@ -966,7 +986,8 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
             dist = int64_t(l) - head;
         }
         if (dist % step_abs != 0) return;
-        if (!keys_equal(block + l, &probe, op)) return;
+        // The sought value first, as a block's find compares it with each cell.
+        if (!keys_equal(&probe, block + l, op)) return;
         if (last) {
             if (l > best) best = l;
         } else if (best < 0 || l < best) {

@@ -90,7 +90,8 @@ extern uint32_t (*upper_case_hook)(uint32_t cp);
 uint32_t default_upper_case(uint32_t cp);
 
 // map/normalize-key: turns the key stored at a position of a map's pair block into its stored
-// form (word kinds to set-word!, text keys copied). May allocate. The default only retypes words.
+// form (word kinds to set-word!, text keys copied). May allocate. map! installs it; while it is
+// null, words are only retyped.
 extern void (*normalize_key_hook)(Handle block, uint32_t position);
 
 // ---- hashing ----
@@ -104,6 +105,9 @@ uint32_t murmur3_lower(const void* bytes, size_t length);
 // fmix32 alone, without seed.
 uint32_t hash_pointer(uint32_t value);
 uint32_t hash_value(const Cell* value, bool case_sensitive);
+// Datatypes hashed by identity (their series or context node, their table index): the tables
+// match such keys by identity as well, never by content.
+bool identity_key(uint32_t type);
 
 // ---- tables ----
 

@@ -151,6 +151,9 @@ void os_free(void* block) {
     give_run(size_t(start - arena), rounded);
 }
 
+// The throw codes of the operating-system block routines, from THROW_OS_FREE to THROW_OS_LIMIT.
+static bool os_failure(const Unwind& u) { return u.code >= THROW_OS_FREE && u.code <= THROW_OS_LIMIT; }
+
 void* alloc_frame(size_t size) {
     size_t rounded = (size + 4 + PAGE - 1) & ~(PAGE - 1);
     try {
@@ -159,7 +162,7 @@ void* alloc_frame(size_t size) {
         if (rec.os_bytes > rec.peak_os_bytes) rec.peak_os_bytes = rec.os_bytes;
         return p;
     } catch (const Unwind& u) {
-        if (u.code < 0x7FFFFFF6 || u.code > 0x7FFFFFF8) throw;
+        if (!os_failure(u)) throw;
     }
     stack::raise_error("internal", "no-memory");
 }
@@ -171,7 +174,7 @@ void free_frame(void* block) {
         rec.os_bytes -= rounded;
         return;
     } catch (const Unwind& u) {
-        if (u.code < 0x7FFFFFF6 || u.code > 0x7FFFFFF8) throw;
+        if (!os_failure(u)) throw;
     }
     stack::raise_error("internal", "wrong-mem");
 }

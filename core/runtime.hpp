@@ -14,6 +14,7 @@ constexpr uint32_t THROW_CONTINUE = 0x7FFFFFFD;
 constexpr uint32_t THROW_RETURN = 0x7FFFFFFC;
 constexpr uint32_t THROW_EXIT = 0x7FFFFFFB;
 constexpr uint32_t THROW_CATCH_LEVEL = 0x7FFFFFFA;  // highest code a catch guard admits
+constexpr uint32_t THROW_OS_LIMIT = 0x7FFFFFF8;  // top of the band of operating-system failures
 constexpr uint32_t THROW_OS_ALLOC = 0x7FFFFFF7;
 constexpr uint32_t THROW_OS_FREE = 0x7FFFFFF6;
 

@@ -610,10 +610,16 @@ int64_t search(Cell* series_in, const Cell* value_in, const FindArgs& a, uint32_
     *seq_len = m;
     if (seq && m == 0) return -1;
     Handle table = table_of(s.get());
+    // The table matches keys hashed by identity (blocks, objects, functions ...) by identity
+    // only: those are sought by a scan, as in a block, unless sameness is asked for.
     bool use_table = table && !seq && !a.match && !v->is(T_DATATYPE) && !v->is(T_TYPESET) &&
-                     (!v->is(T_OBJECT) || a.same);
+                     (!hashtable::identity_key(v->type()) || a.same);
     if (use_table) {
-        Cell* k = hashtable::get(table, v.get(), int32_t(h), int32_t(skip), op, a.last, a.reverse);
+        // /last walks back from the limit as /reverse walks back from the head, both down to
+        // the first cell whatever the head: the table is asked for the reverse search from there.
+        bool back = a.last || a.reverse;
+        int64_t from = a.reverse ? h : a.last ? limit : h;
+        Cell* k = hashtable::get(table, v.get(), int32_t(from), int32_t(skip), op, back, back);
         if (!k) return -1;
         int64_t p = k - cells(buf(s.get()));
         return p >= limit ? -1 : p;
@@ -841,6 +847,26 @@ Cell* sort(Cell* series_in, bool case_sensitive, const Cell* skip, const Cell* c
 
 // ---- append, insert, change ----
 
+// Keeps a hash! table in step after the `removed` cells at `point` of a block that held `len`
+// cells were replaced by `added` new ones: the old positions leave the table, the cells after
+// them shift, the new cells are entered (a rebuild when too many positions would shift).
+void restep_table(const Cell* blk, Handle t, uint32_t point, uint32_t removed, uint32_t added,
+                  uint32_t len) {
+    for (uint32_t p = point; p < point + removed; p++) hashtable::delete_position(t, int32_t(p));
+    int64_t delta = int64_t(added) - int64_t(removed);
+    uint32_t after = point + removed;
+    if (delta != 0 && after < len &&
+        hashtable::shift_positions(t, int32_t(delta), int32_t(after), int32_t(len - after), true)) {
+        hashtable::rebuild(t, int32_t(cell_count(buf(blk))));
+        return;
+    }
+    for (uint32_t k = 0; k < added; k++) {
+        int status = hashtable::STATUS_NEW;
+        hashtable::insert_key(t, cells(buf(blk)) + point + k, &status);
+        if (status == hashtable::STATUS_REBUILT) break;  // the table now holds every cell
+    }
+}
+
 // The source cells of an insertion: the value's cells from its head (a block kind without
 // /only), or the value itself. Read after every allocation, so that a source inside the target
 // is taken as it stands then.
@@ -886,7 +912,7 @@ Cell* insert_impl(Cell* series_in, const Cell* value, int32_t part, bool only, i
         std::memcpy(p, src.data(), size_t(part) * CELL_BYTES);
         buffer::replicate(reinterpret_cast<uint8_t*>(p), uint32_t(part) * CELL_BYTES, uint32_t(dup));
         sb->tail += uint32_t(bytes);
-        if (Handle t = table_of(s.get())) hashtable::rebuild(t, int32_t(cell_count(sb)));
+        if (Handle t = table_of(s.get())) restep_table(s.get(), t, point, 0, uint32_t(added), len);
         if (owner) {
             if (at_tail) series::report(s.get(), "appended", int32_t(len), int32_t(added), v.get());
             else series::report(s.get(), "inserted", int32_t(point), int32_t(added), v.get());
@@ -945,7 +971,8 @@ Cell* change(Cell* series_in, const Cell* value, int32_t part, bool only, int32_
         buffer::replicate(reinterpret_cast<uint8_t*>(p), count * CELL_BYTES, uint32_t(dup));
     }
     sb->tail = sb->head + uint32_t((uint64_t(len) - replaced + written) * CELL_BYTES);
-    if (Handle t = table_of(s.get())) hashtable::rebuild(t, int32_t(cell_count(sb)));
+    if (Handle t = table_of(s.get()))
+        restep_table(s.get(), t, point, uint32_t(replaced), uint32_t(written), len);
     if (owner) series::report(s.get(), "changed", int32_t(point), int32_t(written), v.get());
     answer = s.cell;
     answer.data1 = uint32_t(std::min<uint64_t>(point + written, cell_count(buf(s.get()))));

@@ -117,8 +117,8 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
 }
 
 void init() {
-    type_registry::register_type(T_ISSUE, 0, "issue!",
-                                 {.make = make, .to = make, .form = form, .mold = mold,
+    type_registry::register_type(T_ISSUE, T_WORD, "issue!",
+                                 {.make = make, .to = make, .form = inherit, .mold = mold,
                                   .compare = compare});
 }
 

@@ -219,8 +219,8 @@ void remove_at(const Cell* s, int64_t h, int64_t c) {
         std::memmove(elem(b, h), elem(b, h + c), size_t((len - h - c) << shift));
         b->tail -= uint32_t(c << shift);
     }
-    if (Handle table = table_of(s)) {
-        if (hashtable::shift_positions(table, int32_t(-c), int32_t(h), int32_t(len - h), true))
+    if (Handle table = table_of(s)) {  // the cells after the removed ones moved down c places
+        if (hashtable::shift_positions(table, int32_t(-c), int32_t(h + c), int32_t(len - h - c), true))
             hashtable::rebuild(table, int32_t(buf(s)->length()));
     }
 }
@@ -408,7 +408,6 @@ Cell* move(Cell* origin_in, Cell* target_in, const Cell* part) {
         not_done();  // text of different widths: the string module moves characters
     }
     if (!cell_kind(to) && !text_kind(to) && to != T_BINARY) not_done();
-    if (d->is(T_HASH) || o->is(T_HASH)) not_done();
     report(o.get(), "move", int32_t(oi), int32_t(c));
     {
         SeriesBuffer* ob = buf(o.get());
@@ -436,6 +435,8 @@ Cell* move(Cell* origin_in, Cell* target_in, const Cell* part) {
         std::memmove(elem(ob, oi), elem(ob, oi + c), size_t((olen - oi - c) << sh));
         ob->tail -= bytes;
     }
+    if (Handle table = table_of(d.get())) hashtable::rebuild(table, buffer_length(d.get()));
+    if (Handle table = table_of(o.get())) hashtable::rebuild(table, buffer_length(o.get()));
     report(o.get(), "moved", int32_t(oi), int32_t(c));
     return target_in;
 }
@@ -592,7 +593,7 @@ Cell* take(Cell* s_in, const Cell* part, bool last) {
             b->tail -= bytes;
         }
         if (Handle table = table_of(s.get())) {
-            if (hashtable::shift_positions(table, int32_t(-c), int32_t(from), int32_t(len - from), true))
+            if (hashtable::shift_positions(table, int32_t(-c), int32_t(from + c), int32_t(len - from - c), true))
                 hashtable::rebuild(table, int32_t(buf(s.get())->length()));
         }
         if (before && !last) s->data1 = uint32_t(h - c);
@@ -600,7 +601,7 @@ Cell* take(Cell* s_in, const Cell* part, bool last) {
         nb->tail = nb->head;
     }
     *out = Cell{s->type(), 0, node, s->is(T_VECTOR) ? s->data3 : 0};
-    if (s->is(T_HASH)) {
+    if (s->is(T_HASH) && part) {  // without /part the one taken cell is answered alone
         collector::Root o(*out);
         Handle table = hashtable::make(uint32_t(std::max<int64_t>(c, 1)), o.get(), hashtable::KIND_HASH, 0);
         *out = Cell{T_HASH, 0, o->data2, table};

@@ -6,6 +6,8 @@
 
 namespace kov::actions {
 
+NativeFn front_ends[ACTION_COUNT] = {};
+
 namespace {
 
 [[noreturn]] void cannot_use(const Cell* value) {
@@ -35,9 +37,6 @@ int32_t compare_values(const Cell* a, const Cell* b, int32_t op) {
             int32_t d = int32_t(cells::logic(*a)) - int32_t(cells::logic(*b));
             return d < 0 ? -1 : d > 0;
         }
-        break;
-    case T_NATIVE: case T_ACTION: case T_OP:
-        if (b->type() == a->type()) return a->data3 == b->data3 && a->data2 == b->data2 ? 0 : 1;
         break;
     default: break;
     }

@@ -4,10 +4,18 @@
 
 #include <cstdint>
 
+#include "core/runtime.hpp"
 #include "core/type_registry.hpp"
 #include "core/value.hpp"
 
 namespace kov::actions {
+
+// The front-end of every action by its 1-based id (entry id - 1): it reads the action's
+// arguments and refinements from the current frame, dispatches on the datatype of the first
+// and writes the result slot. An action! value names its front-end by id. Null until the
+// evaluator registers it; an empty entry is never called (datatypes/native.hpp refuses it with
+// internal error not-done).
+extern NativeFn front_ends[ACTION_COUNT];
 
 // The handlers of a value's datatype.
 inline const ActionTable& handlers_of(const Cell* value) { return type_registry::table(value->type()); }

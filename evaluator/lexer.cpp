@@ -16,6 +16,8 @@
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
+#include "datatypes/function.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/lexer_tables.hpp"
 #include "evaluator/loaders.hpp"
@@ -24,7 +26,6 @@ namespace kov::lexer {
 
 State* current = nullptr;
 bool (*call_callback)(const Cell* function, Cell* arguments, int32_t locals) = nullptr;
-bool (*function_body_head)(const Cell* function, Cell* out) = nullptr;
 
 namespace {
 
@@ -104,6 +105,18 @@ uint32_t callback_mask(const Cell* events) {
             if (name == names[k]) mask |= 1u << k;
     }
     return mask;
+}
+
+uint32_t function_mask(const Cell* fn) {
+    if (!fn->is(T_FUNCTION)) return EV_ALL;
+    const Cell* extra = memory::buffer_of(fn->data3)->head_cell();
+    const Cell& body = extra[function::EXTRA_BODY];
+    if (!body.is(T_BLOCK)) return EV_ALL;
+    SeriesBuffer* b = memory::buffer_of(cells::series_node(body));
+    uint32_t i = cells::series_index(body);
+    if (i >= b->length() || !b->head_cell()[i].is(T_BLOCK)) return EV_ALL;
+    Cell first = b->head_cell()[i];
+    return callback_mask(&first);
 }
 
 uint32_t alloc_slot(State& s) {
@@ -236,19 +249,6 @@ void close_point(State& s, uint32_t m, const uint8_t* at) {
     s.token_type = int32_t(out.type());
 }
 
-// `map/valid-key?` of the map datatype's key types.
-bool default_valid_key(uint32_t t) {
-    switch (t) {
-    case T_STRING: case T_FILE: case T_URL: case T_CHAR: case T_INTEGER: case T_FLOAT:
-    case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
-    case T_ISSUE: case T_PAIR: case T_PERCENT: case T_TUPLE: case T_BINARY: case T_TIME:
-    case T_TAG: case T_EMAIL: case T_DATE: case T_MONEY: case T_REF: case T_POINT2D:
-    case T_POINT3D:
-        return true;
-    default: return false;
-    }
-}
-
 }  // namespace
 
 void close_block(State& s, int32_t kind, const uint8_t* at, bool silent) {
@@ -291,16 +291,17 @@ void close_map(State& s, const uint8_t* at) {
     if (map && s.load) {
         uint32_t n = s.slot - uint32_t(m + 1);
         bool ok = n % 2 == 0;
-        bool (*valid)(uint32_t) = map_valid_key ? map_valid_key : default_valid_key;
-        for (uint32_t i = uint32_t(m + 1); ok && i < s.slot; i += 2) ok = valid(buffer[i].type());
+        for (uint32_t i = uint32_t(m + 1); ok && i < s.slot; i += 2) ok = map::valid_key_q(buffer[i].type());
         if (!ok) throw_error(s, at, at + 1, T_MAP);
     }
     close_block(s, T_BLOCK, at, false);
     if (map && s.load && s.token_type == T_BLOCK) {
-        if (!map_make_at) stack::raise_error("internal", "not-done");
         collector::Root blk(buffer[s.slot - 1]);
-        map_make_at(blk.get());
-        buffer[s.slot - 1] = *blk;
+        collector::Root made;
+        map::make_at(cells::series_node(*blk), made.get(), memory::buffer_of(cells::series_node(*blk))->length());
+        uint32_t flags = buffer[s.slot - 1].header & ~CELL_TYPE_MASK;
+        buffer[s.slot - 1] = *made;
+        buffer[s.slot - 1].header |= flags;
         s.token_type = T_MAP;
     }
 }

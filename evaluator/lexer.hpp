@@ -104,13 +104,13 @@ int32_t scan_string(Cell* out, const Cell* text, int32_t length, const ScanOptio
 
 // The event mask of a callback whose body begins with the block `events` (null: all events).
 uint32_t callback_mask(const Cell* events);
+// The same for a callback function! (its body's first value); other values: all events.
+uint32_t function_mask(const Cell* function);
 
 // Calls a callback function with its five arguments (event, input, type, line, token), rooted
 // by the caller; answers its result's truth. Filled by the interpreter; while it is unset a scan
 // with a callback raises internal not-done. The callback may change the index of arguments[1].
 extern bool (*call_callback)(const Cell* function, Cell* arguments, int32_t locals);
-// The first value of a function's body, for callback_mask (filled by the function datatype).
-extern bool (*function_body_head)(const Cell* function, Cell* out);
 
 // ---- for the loaders ----
 

@@ -78,8 +78,5 @@ extern void (*date_set_yearday)(Cell* date, int32_t day);
 // true on failure.
 extern bool (*money_make_at)(Cell* out, bool negative, const uint8_t* currency,
                              const uint8_t* digits, const uint8_t* mark, const uint8_t* end);
-// map/make-at over a block of keys and values (in place), and map/valid-key?.
-extern void (*map_make_at)(Cell* block_in_out);
-extern bool (*map_valid_key)(uint32_t type);
 
 }  // namespace kov::lexer

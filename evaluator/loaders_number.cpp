@@ -19,8 +19,6 @@ void (*date_set_weekday)(Cell*, int32_t) = nullptr;
 void (*date_set_yearday)(Cell*, int32_t) = nullptr;
 bool (*money_make_at)(Cell*, bool, const uint8_t*, const uint8_t*, const uint8_t*,
                       const uint8_t*) = nullptr;
-void (*map_make_at)(Cell*) = nullptr;
-bool (*map_valid_key)(uint32_t) = nullptr;
 
 namespace {
 

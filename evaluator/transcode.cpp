@@ -11,6 +11,7 @@
 #include "core/stack.hpp"
 #include "core/unicode.hpp"
 #include "evaluator/lexer.hpp"
+#include "evaluator/natives.hpp"
 
 namespace kov::transcode {
 
@@ -67,9 +68,7 @@ void run(Cell* out, const Cell* src_in, const Args& a) {
     o.input = src.get();
     if (!trace->is(T_NONE)) {
         o.callback = trace.get();
-        collector::Root head;
-        bool has_head = lexer::function_body_head && lexer::function_body_head(trace.get(), head.get());
-        o.mask = lexer::callback_mask(has_head ? head.get() : nullptr);
+        o.mask = lexer::function_mask(trace.get());
     }
     collector::Root result;
     int32_t consumed = 0;
@@ -114,5 +113,26 @@ void run(Cell* out, const Cell* src_in, const Args& a) {
     }
     *out = *result;
 }
+
+// Frame: src, /next, /one, /prescan, /scan, /part, length, /into, dst, /trace, callback; a
+// refinement cell is a logic! (true when given) and its arguments follow it.
+Status native() {
+    auto given = [](int i) {
+        const Cell* r = stack::arg(i);
+        return r->is(T_LOGIC) ? cells::logic(*r) : !r->is(T_NONE);
+    };
+    Args a;
+    a.next = given(1);
+    a.one = given(2);
+    a.prescan = given(3);
+    a.scan = given(4);
+    if (given(5)) a.part = stack::arg(6);
+    if (given(7)) a.into = stack::arg(8);
+    if (given(9)) a.trace = stack::arg(10);
+    run(stack::arguments, stack::arg(0), a);
+    return Status::normal;
+}
+
+void init() { natives::table[NATIVE_NUMBER - 1] = native; }
 
 }  // namespace kov::transcode

@@ -3,6 +3,7 @@
 // table exists.
 #pragma once
 
+#include "core/runtime.hpp"
 #include "core/value.hpp"
 
 namespace kov::transcode {
@@ -20,5 +21,10 @@ struct Args {
 // `src` and `out` rooted (out may be src). Raises script invalid-part for a /part position in
 // another series or a binary! /part with a string! source, and the lexer's syntax errors.
 void run(Cell* out, const Cell* src, const Args& args);
+
+// The native's entry (number 106 of the natives table), and its registration there.
+constexpr int NATIVE_NUMBER = 106;
+Status native();
+void init();
 
 }  // namespace kov::transcode

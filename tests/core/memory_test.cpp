@@ -80,22 +80,45 @@ TEST_F(Memory, BuffersFollowEachOtherInAFrame) {
 }
 
 TEST_F(Memory, NewFrameWhenFull) {
-    // With the collector off, a full frame makes a new one at once; sizes go 1 MB, 2 MB, 2 MB.
-    Handle first = memory::rec.first_series_frame;
+    // With the collector off, buffers go into the first frame (1 MB) while their footprint fits
+    // in its room; the first one that does not fit makes a new frame (2 MB) and goes there.
+    auto frame_count = [] {
+        int n = 0;
+        for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) n++;
+        return n;
+    };
+    auto frame_holding = [](Handle node) {
+        uint8_t* p = reinterpret_cast<uint8_t*>(memory::buffer_of(node));
+        for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) {
+            SeriesFrame* f = memory::at<SeriesFrame>(h);
+            if (p >= f->area() && p < static_cast<uint8_t*>(memory::at(f->end))) return h;
+        }
+        return Handle(0);
+    };
+    const Handle first = memory::rec.first_series_frame;
+    ASSERT_EQ(frame_count(), 1);
     EXPECT_EQ(memory::at<SeriesFrame>(first)->size, DEFAULT_FRAME_SIZE + 20);
-    for (int i = 0; i < 40; i++) memory::make_bytes(100000);
-    int frames = 0;
-    std::vector<int32_t> sizes;
-    for (Handle h = memory::rec.first_series_frame; h; h = memory::at<SeriesFrame>(h)->next) {
-        frames++;
-        sizes.push_back(memory::at<SeriesFrame>(h)->size - 20);
-        if (memory::at<SeriesFrame>(h)->next) { EXPECT_LT(h, memory::at<SeriesFrame>(h)->next); }
+    constexpr uint32_t bytes = 100000;  // a multiple of 16: footprint bytes + 24
+    auto room = [&] {
+        SeriesFrame* f = memory::at<SeriesFrame>(first);
+        return (uint64_t(f->end) - f->bump) * 4;
+    };
+    const uint64_t expected = room() / (bytes + 24);  // the start-up's values take part of it
+    ASSERT_GT(expected, 2u);
+    uint64_t fitted = 0;
+    while (room() >= bytes + 24) {
+        Handle node = memory::make_bytes(bytes);
+        EXPECT_EQ(frame_holding(node), first);
+        fitted++;
     }
-    ASSERT_GE(frames, 3);
-    std::sort(sizes.begin(), sizes.end());
-    EXPECT_EQ(sizes[0], DEFAULT_FRAME_SIZE);
-    EXPECT_EQ(sizes[1], BIG_THRESHOLD);
-    EXPECT_EQ(sizes[2], BIG_THRESHOLD);
+    EXPECT_EQ(fitted, expected);
+    EXPECT_EQ(frame_count(), 1);
+    Handle spill = memory::make_bytes(bytes);
+    ASSERT_EQ(frame_count(), 2);
+    Handle second = frame_holding(spill);
+    EXPECT_NE(second, first);
+    EXPECT_NE(second, Handle(0));
+    EXPECT_EQ(memory::at<SeriesFrame>(second)->size, BIG_THRESHOLD + 20);
 }
 
 TEST_F(Memory, TenThousandAndFirstNodeMakesSecondFrame) {

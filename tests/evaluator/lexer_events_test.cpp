@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "core/cell.hpp"
+#include "datatypes/function.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/transcode.hpp"
 #include "tests/evaluator/lexer_fixture.hpp"
 
@@ -64,6 +66,18 @@ TEST_F(LexerEventsTest, MaskFromTheCallbackBody) {
     const std::vector<std::string> expected = {"open block! 1 1x2", "open paren! 1 4x5",
                                                "close paren! 1 6x7", "close block! 1 7x8"};
     EXPECT_EQ(events, expected);
+}
+
+TEST_F(LexerEventsTest, MaskOfACallbackFunction) {
+    stack::Snapshot saved;
+    collector::Root spec, body, plain;
+    lexer::scan(spec.get(), "event input type line token");
+    lexer::scan(body.get(), "[load error] true");
+    lexer::scan(plain.get(), "true");
+    function::push(spec.get(), body.get(), 0, 0, 0, 0);
+    EXPECT_EQ(lexer::function_mask(stack::top_value()), uint32_t(lexer::EV_LOAD | lexer::EV_ERROR));
+    function::push(spec.get(), plain.get(), 0, 0, 0, 0);
+    EXPECT_EQ(lexer::function_mask(stack::top_value()), uint32_t(lexer::EV_ALL));
 }
 
 TEST_F(LexerEventsTest, OpenDelimitersShowInTheLastEvents) {
@@ -190,6 +204,18 @@ TEST_F(TranscodeTest, IntoAppendsAfterWhatTheBlockHolds) {
     transcode::Args a;
     a.into = into.get();
     EXPECT_EQ(run(text("1 2"), a), "[0 1 2]");
+}
+
+TEST_F(TranscodeTest, NativeEntryReadsItsFrame) {
+    stack::Snapshot saved;
+    stack::mark_native(nullptr);
+    Cell f = cells::make_logic(false), none = cells::make_none(), t = cells::make_logic(true);
+    Cell src = text("1 2");
+    Cell frame[11] = {src, f, t, f, f, f, none, f, none, f, none};  // /one
+    for (const Cell& c : frame) stack::push(&c);
+    EXPECT_EQ(natives::table[transcode::NATIVE_NUMBER - 1], &transcode::native);
+    EXPECT_EQ(transcode::native(), Status::normal);
+    EXPECT_EQ(show(*stack::arguments), "1");
 }
 
 TEST_F(TranscodeTest, FirstValueOfAText) {

@@ -2,6 +2,7 @@
 // comments), syntax errors with their texts, line counting, scan modes and callback events.
 #include <vector>
 
+#include "datatypes/map.hpp"
 #include "evaluator/lexer_tables.hpp"
 #include "tests/evaluator/lexer_fixture.hpp"
 
@@ -46,6 +47,18 @@ TEST_F(LexerTest, Structure) {
         {"a\xE3\x80\x80" "b", "a\xE3\x80\x80" "b"},
     };
     for (const Case& c : cases) EXPECT_EQ(loaded(c.text), c.expected) << c.text;
+}
+
+TEST_F(LexerTest, Maps) {
+    collector::Root out;
+    lexer::ScanOptions one;
+    one.one_value = true;
+    lexer::scan(out.get(), "#[a 1 \"b\" [2]]", one);
+    EXPECT_EQ(out->type(), uint32_t(T_MAP));
+    EXPECT_EQ(map::count(out.get()), 2);
+    EXPECT_EQ(loaded("#[a 1 b]"), "syntax/invalid | (line 1) | map! | ]");
+    EXPECT_EQ(loaded("#[[a] 1]"), "syntax/invalid | (line 1) | map! | ]");
+    EXPECT_EQ(loaded("#[a 1"), "syntax/missing | (line 1) | ] | #[a 1");
 }
 
 TEST_F(LexerTest, EmptyInputGivesAnEmptyBlock) {
