@@ -30,6 +30,8 @@
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/lexer.hpp"
+#include "evaluator/transcode.hpp"
 #include "evaluator/random.hpp"
 
 namespace kov::boot {
@@ -71,6 +73,8 @@ void register_datatypes() {
     bitset::init();
     binary::init();
     error::init();
+    lexer::init();
+    transcode::init();
 }
 
 void unbind_modules() {

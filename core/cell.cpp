@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/cells.hpp"
+#include "core/collector.hpp"
 #include "core/memory.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
@@ -26,6 +27,36 @@ int32_t integer_arg(const Cell* c) {
 void mold_indent(Cell* out, int32_t n) {
     static const uint8_t indent[] = {' ', ' ', ' ', ' '};
     for (int32_t i = 0; i < n; i++) unicode::load_utf8_into(indent, 4, out, false, nullptr);
+}
+
+const Cell scan_failure{T_NONE, 0, 0, 0};
+bool (*scan_string_hook)(Cell* out_block, const Cell* text, int32_t* consumed) = nullptr;
+
+const Cell* scan_first_value(const Cell* text, Cell* out) {
+    if (!scan_string_hook) stack::raise_error("internal", "not-done");
+    collector::Root source(*text);
+    collector::Root block;
+    int32_t consumed = 0;
+    scan_string_hook(block.get(), source.get(), &consumed);
+    SeriesBuffer* t = memory::buffer_of(source->data2);
+    uint32_t length = source->data1 < t->length() ? t->length() - source->data1 : 0;
+    if (uint32_t(consumed) < length) return &scan_failure;
+    SeriesBuffer* b = memory::buffer_of(block->data2);
+    if (block->data1 >= b->length()) {
+        *out = Cell{T_UNSET, 0, 0, 0};
+        return out;
+    }
+    *out = b->head_cell()[block->data1];
+    out->header &= ~CELL_NEW_LINE;
+    return out;
+}
+
+const Cell* scan_first_value_to_result(const Cell* text) {
+    collector::Root result;
+    const Cell* r = scan_first_value(text, result.get());
+    if (r == &scan_failure) return r;
+    *stack::arguments = *result;
+    return stack::arguments;
 }
 
 namespace {

@@ -23,6 +23,18 @@ void mold_indent(Cell* out, int32_t n);
 // The search of a case block used by switch: see the routine's comment.
 void switch_find(bool push, bool to_block);
 
+// The first value of a text (make and to of several datatypes from a string!): the text is
+// loaded one value deep into a block. Answers &scan_failure when the lexer stopped before the
+// end of the text; otherwise the first value of the block, or `out` turned unset! for an empty
+// text. `out` rooted. Raises internal not-done until the lexer is set up.
+extern const Cell scan_failure;
+const Cell* scan_first_value(const Cell* text, Cell* out);
+// The same into the result slot of the current frame (the failure marker is answered as is).
+const Cell* scan_first_value_to_result(const Cell* text);
+// The lexer's service behind scan_first_value: loads the text into a block (out, rooted) and
+// stores the characters it consumed.
+extern bool (*scan_string_hook)(Cell* out_block, const Cell* text, int32_t* consumed);
+
 // Typeset membership: byte (t >> 3) of the 12 data bytes, bit 0x80 >> (t & 7).
 inline bool typeset_has(const Cell* typeset, uint32_t t) {
     uint8_t bytes[12];

@@ -1,0 +1,233 @@
+// The lexer's callback events (with a C++ stand-in for the callback function), the masks that
+// select them, the open delimiters they reveal, and transcode with its refinements.
+#include <string>
+#include <vector>
+
+#include "core/cell.hpp"
+#include "datatypes/function.hpp"
+#include "evaluator/natives.hpp"
+#include "evaluator/transcode.hpp"
+#include "tests/evaluator/lexer_fixture.hpp"
+
+namespace kov::testing {
+namespace {
+
+std::vector<std::string> events;
+std::string refuse;  // events of this name answer false
+
+bool record(const Cell*, Cell* args, int32_t) {
+    std::string name(symbol::spelling(cells::word_symbol(args[0])));
+    std::string type = args[2].is(T_DATATYPE) ? type_name(cells::datatype(args[2]))
+                       : args[2].is(T_WORD)   ? std::string(symbol::spelling(cells::word_symbol(args[2])))
+                                              : "none";
+    std::string token = args[4].is(T_PAIR) ? show(args[4]) : "=" + show(args[4]);
+    events.push_back(name + " " + type + " " + std::to_string(cells::integer(args[3])) + " " + token);
+    return name != refuse;
+}
+
+class LexerEventsTest : public RuntimeTest {
+protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        events.clear();
+        refuse.clear();
+        lexer::call_callback = record;
+    }
+    void TearDown() override { lexer::call_callback = nullptr; }
+
+    Scanned traced(std::string_view text, uint32_t mask, bool prescan = false) {
+        collector::Root fn(cells::make_integer(0));  // stands for the function value
+        lexer::ScanOptions o;
+        o.callback = fn.get();
+        o.mask = mask;
+        o.prescan = prescan;
+        return scan_text(text, o);
+    }
+};
+
+TEST_F(LexerEventsTest, EveryEventInOrder) {
+    Scanned r = traced("a [1]", lexer::EV_ALL);
+    EXPECT_EQ(r.shown, "[a [1]]");
+    const std::vector<std::string> expected = {
+        "prescan word! 1 1x2",  "scan word! 1 1x2",     "load word! 1 =a",
+        "prescan block! 1 3x3", "open block! 1 3x4",    "prescan integer! 1 4x5",
+        "scan integer! 1 4x5",  "load integer! 1 =1",   "prescan block! 1 5x5",
+        "close block! 1 5x6",   "prescan eof 1 6x6",
+    };
+    EXPECT_EQ(events, expected);
+}
+
+TEST_F(LexerEventsTest, MaskFromTheCallbackBody) {
+    collector::Root body;
+    lexer::scan(body.get(), "open close error");
+    EXPECT_EQ(lexer::callback_mask(body.get()), uint32_t(lexer::EV_OPEN | lexer::EV_CLOSE | lexer::EV_ERROR));
+    EXPECT_EQ(lexer::callback_mask(nullptr), uint32_t(lexer::EV_ALL));
+    traced("[1 (2)] x", lexer::EV_OPEN | lexer::EV_CLOSE | lexer::EV_ERROR);
+    const std::vector<std::string> expected = {"open block! 1 1x2", "open paren! 1 4x5",
+                                               "close paren! 1 6x7", "close block! 1 7x8"};
+    EXPECT_EQ(events, expected);
+}
+
+TEST_F(LexerEventsTest, MaskOfACallbackFunction) {
+    stack::Snapshot saved;
+    collector::Root spec, body, plain;
+    lexer::scan(spec.get(), "event input type line token");
+    lexer::scan(body.get(), "[load error] true");
+    lexer::scan(plain.get(), "true");
+    function::push(spec.get(), body.get(), 0, 0, 0, 0);
+    EXPECT_EQ(lexer::function_mask(stack::top_value()), uint32_t(lexer::EV_LOAD | lexer::EV_ERROR));
+    function::push(spec.get(), plain.get(), 0, 0, 0, 0);
+    EXPECT_EQ(lexer::function_mask(stack::top_value()), uint32_t(lexer::EV_ALL));
+}
+
+TEST_F(LexerEventsTest, OpenDelimitersShowInTheLastEvents) {
+    const struct { const char* text; const char* last; } cases[] = {
+        {"[1 2", "error block! 1 5x5"},
+        {"{abc", "error string! 1 1x5"},
+        {"\"abc", "error string! 1 1x5"},
+        {"#{0A", "error binary! 1 1x5"},
+        {"<a", "error tag! 1 1x3"},
+        {"%\"a", "error file! 1 1x4"},
+        {"x: {a\nb", "error string! 2 4x8"},
+    };
+    for (const auto& c : cases) {
+        events.clear();
+        traced(c.text, lexer::EV_OPEN | lexer::EV_CLOSE | lexer::EV_ERROR);
+        ASSERT_FALSE(events.empty()) << c.text;
+        EXPECT_EQ(events.back(), c.last) << c.text;
+    }
+}
+
+TEST_F(LexerEventsTest, RefusedValuesAreDropped) {
+    refuse = "load";
+    EXPECT_EQ(traced("1 2", lexer::EV_LOAD).shown, "[]");
+    refuse = "error";
+    EXPECT_EQ(traced("1 \"a", lexer::EV_ERROR).shown, "none");
+}
+
+TEST_F(LexerEventsTest, WithoutTheInterpreterACallbackIsNotDone) {
+    lexer::call_callback = nullptr;
+    EXPECT_EQ(traced("1", lexer::EV_ALL).shown, "internal/not-done");
+}
+
+// ---- transcode ----
+
+class TranscodeTest : public RuntimeTest {
+protected:
+    std::string run(const Cell& src, const transcode::Args& a) {
+        stack::Snapshot saved;
+        stack::mark_try(nullptr);
+        collector::Root s(src);
+        collector::Root out;
+        try {
+            transcode::run(out.get(), s.get(), a);
+            return show(*out);
+        } catch (const Unwind&) {
+            return show_error(stack::top_value());
+        }
+    }
+    Cell binary(std::string_view bytes) {
+        Handle node = memory::make_bytes(uint32_t(bytes.size() + 1));
+        SeriesBuffer* b = memory::buffer_of(node);
+        std::memcpy(b->data() + b->head, bytes.data(), bytes.size());
+        b->tail = b->head + uint32_t(bytes.size());
+        return cells::make_series(T_BINARY, node);
+    }
+    Cell text(std::string_view t) {
+        collector::Root r;
+        string::load(reinterpret_cast<const uint8_t*>(t.data()), uint32_t(t.size()), r.get(), string::ENCODING_UTF8);
+        return *r;
+    }
+};
+
+TEST_F(TranscodeTest, Results) {
+    collector::Root src(text("1 [2]"));
+    EXPECT_EQ(run(*src, {}), "[1 [2]]");
+    transcode::Args one;
+    one.one = true;
+    EXPECT_EQ(run(text("1 2"), one), "1");
+    transcode::Args scan;
+    scan.scan = true;
+    EXPECT_EQ(run(text("x: 1"), scan), "set-word!");
+    EXPECT_EQ(run(text(""), scan), "none");
+    transcode::Args prescan;
+    prescan.prescan = true;
+    EXPECT_EQ(run(text("\"ab"), prescan), "error!");
+    EXPECT_EQ(run(binary("\xEF\xBB\xBF" "a b"), {}), "[a b]");
+}
+
+TEST_F(TranscodeTest, NextGivesTheValueAndTheRestOfTheInput) {
+    transcode::Args next;
+    next.next = true;
+    collector::Root src(text("\xC3\xA9t\xC3\xA9 [2] 3"));
+    collector::Root out;
+    transcode::run(out.get(), src.get(), next);
+    SeriesBuffer* b = memory::buffer_of(cells::series_node(*out));
+    ASSERT_EQ(b->length(), 2u);
+    EXPECT_EQ(show(b->head_cell()[0]), "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(cells::series_index(b->head_cell()[1]), 3u);  // characters, not bytes
+    collector::Root rest(b->head_cell()[1]);
+    transcode::run(out.get(), rest.get(), next);
+    b = memory::buffer_of(cells::series_node(*out));
+    EXPECT_EQ(show(b->head_cell()[0]), "[2]");
+    EXPECT_EQ(cells::series_index(b->head_cell()[1]), 7u);
+}
+
+TEST_F(TranscodeTest, PartClampsToTheBytesAvailable) {
+    collector::Root src(binary("1 2 3"));
+    transcode::Args a;
+    collector::Root part(cells::make_integer(3));
+    a.part = part.get();
+    EXPECT_EQ(run(*src, a), "[1 2]");
+    *part = cells::make_integer(1000);
+    EXPECT_EQ(run(*src, a), "[1 2 3]");
+    *part = cells::make_integer(-5);
+    EXPECT_EQ(run(*src, a), "[]");
+    // A position in the same binary, and one before the source's head.
+    *part = *src;
+    cells::set_series_index(*part, 1);
+    EXPECT_EQ(run(*src, a), "[1]");
+    collector::Root later(*src);
+    cells::set_series_index(*later, 2);
+    *part = *src;
+    EXPECT_EQ(run(*later, a), "[]");
+    // A position in another series, or a binary position with a string source.
+    *part = binary("1 2");
+    EXPECT_EQ(run(*src, a).substr(0, 19), "script/invalid-part");
+    *part = *src;
+    EXPECT_EQ(run(text("1 2"), a).substr(0, 19), "script/invalid-part");
+}
+
+TEST_F(TranscodeTest, IntoAppendsAfterWhatTheBlockHolds) {
+    collector::Root into;
+    lexer::scan(into.get(), "0");
+    transcode::Args a;
+    a.into = into.get();
+    EXPECT_EQ(run(text("1 2"), a), "[0 1 2]");
+}
+
+TEST_F(TranscodeTest, NativeEntryReadsItsFrame) {
+    stack::Snapshot saved;
+    stack::mark_native(nullptr);
+    Cell f = cells::make_logic(false), none = cells::make_none(), t = cells::make_logic(true);
+    Cell src = text("1 2");
+    Cell frame[11] = {src, f, t, f, f, f, none, f, none, f, none};  // /one
+    for (const Cell& c : frame) stack::push(&c);
+    EXPECT_EQ(natives::table[transcode::NATIVE_NUMBER - 1], &transcode::native);
+    EXPECT_EQ(transcode::native(), Status::normal);
+    EXPECT_EQ(show(*stack::arguments), "1");
+}
+
+TEST_F(TranscodeTest, FirstValueOfAText) {
+    const struct { const char* text; const char* expected; } cases[] = {
+        {"12", "12"}, {"1:30", "t:5400"}, {"", "unset"}, {"12 13", "failure"}, {"[a b]", "[a b]"}};
+    for (const auto& c : cases) {
+        collector::Root src(text(c.text));
+        collector::Root out;
+        const Cell* r = cell::scan_first_value(src.get(), out.get());
+        EXPECT_EQ(r == &cell::scan_failure ? "failure" : show(*r), c.expected) << c.text;
+    }
+}
+
+}  // namespace
+}  // namespace kov::testing
