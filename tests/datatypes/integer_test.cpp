@@ -18,6 +18,7 @@
 #include "datatypes/string.hpp"
 #include "evaluator/random.hpp"
 #include "tests/core/runtime_fixture.hpp"
+#include "tests/datatypes/scalar_fixture.hpp"
 
 namespace kov {
 namespace {
@@ -29,29 +30,8 @@ Cell F(double d, uint32_t type = T_FLOAT) {
     return c;
 }
 
-// What a call left in its result cell, or the "category/id" of the error it raised.
-struct Outcome {
-    Cell value{};
-    std::string error;
-};
-
-// Runs `body` in a native frame whose arguments are `args` (argument 0 first), under a try frame.
-Outcome call(std::vector<Cell> args, const std::function<void()>& body) {
-    stack::Snapshot saved;
-    Outcome out;
-    stack::mark_try(nullptr);
-    stack::mark_native(nullptr);
-    for (const Cell& c : args) stack::push(&c);
-    try {
-        body();
-        out.value = *stack::arguments;
-    } catch (const Unwind&) {
-        const Cell* e = stack::top_value();
-        out.error = error::category_word(e) + "/" + error::id_word(e);
-    }
-    saved.restore();
-    return out;
-}
+using testing::call;
+using testing::Outcome;
 
 // A unary action or a test run on the result cell, as the action front-end runs it.
 template <Cell* (*F)(Cell*)> void on_value() { F(stack::arguments); }

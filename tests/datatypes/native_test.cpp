@@ -21,32 +21,13 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/natives.hpp"
 #include "tests/core/runtime_fixture.hpp"
+#include "tests/datatypes/scalar_fixture.hpp"
 
 namespace kov {
 namespace {
 
-struct Outcome {
-    Cell value{};
-    std::string error;
-};
-
-// Runs `body` in a native frame whose arguments are `args` (argument 0 first), under a try frame.
-Outcome call(std::vector<Cell> args, const std::function<void()>& body) {
-    stack::Snapshot saved;
-    Outcome out;
-    stack::mark_try(nullptr);
-    stack::mark_native(nullptr);
-    for (const Cell& c : args) stack::push(&c);
-    try {
-        body();
-        out.value = *stack::arguments;
-    } catch (const Unwind&) {
-        const Cell* e = stack::top_value();
-        out.error = error::category_word(e) + "/" + error::id_word(e);
-    }
-    saved.restore();
-    return out;
-}
+using testing::call;
+using testing::Outcome;
 
 Cell W(const char* spelling, uint32_t type = T_WORD) {
     Cell w = *word::load(spelling);

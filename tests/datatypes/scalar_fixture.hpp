@@ -30,6 +30,7 @@ inline Cell float_cell(double d, uint32_t type = T_FLOAT) {
 struct Outcome {
     Cell value{};
     std::string error;
+    Cell arg1{};  // the raised error's first argument
 };
 
 // Runs `body` in a native frame whose arguments are `args` (argument 0 first), under a try frame.
@@ -46,9 +47,18 @@ inline Outcome run(std::vector<Cell> args, const std::function<Cell*()>& body) {
     } catch (const Unwind&) {
         const Cell* e = stack::top_value();
         out.error = error::category_word(e) + "/" + error::id_word(e);
+        out.arg1 = *error::field(e, error::F_ARG1);
     }
     saved.restore();
     return out;
+}
+
+// The same for a body that leaves its result in argument 0.
+inline Outcome call(std::vector<Cell> args, const std::function<void()>& body) {
+    return run(std::move(args), [&]() -> Cell* {
+        body();
+        return nullptr;
+    });
 }
 
 // Form or mold text through the type's action table.

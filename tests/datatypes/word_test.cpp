@@ -18,36 +18,13 @@
 #include "datatypes/string.hpp"
 #include "datatypes/word.hpp"
 #include "tests/core/runtime_fixture.hpp"
+#include "tests/datatypes/scalar_fixture.hpp"
 
 namespace kov {
 namespace {
 
-// What a call left in its result cell, or the "category/id" of the error it raised (with the
-// error's first argument).
-struct Outcome {
-    Cell value{};
-    std::string error;
-    Cell arg1{};
-};
-
-// Runs `body` in a native frame whose arguments are `args` (argument 0 first), under a try frame.
-Outcome call(std::vector<Cell> args, const std::function<void()>& body) {
-    stack::Snapshot saved;
-    Outcome out;
-    stack::mark_try(nullptr);
-    stack::mark_native(nullptr);
-    for (const Cell& c : args) stack::push(&c);
-    try {
-        body();
-        out.value = *stack::arguments;
-    } catch (const Unwind&) {
-        const Cell* e = stack::top_value();
-        out.error = error::category_word(e) + "/" + error::id_word(e);
-        out.arg1 = *error::field(e, error::F_ARG1);
-    }
-    saved.restore();
-    return out;
-}
+using testing::call;
+using testing::Outcome;
 
 Cell word_of(const char* spelling, uint32_t type = T_WORD) {
     Cell w = *word::load(spelling);
