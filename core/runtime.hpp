@@ -36,8 +36,12 @@ enum class [[nodiscard]] Status : uint32_t {
     error = THROW_ERROR,
 };
 
-// A native: reads its arguments from the current frame, writes its result slot.
-using NativeFn = Status (*)();
+// A native or an action front-end: reads its arguments from the current frame, writes its
+// result slot. `refs` holds one entry per refinement of its spec, in spec order: -1 when the
+// refinement is absent, else the frame index of its first argument (for a refinement without
+// arguments, the number of arguments before it). The arguments of the refinements that were
+// used follow the mandatory arguments in the frame, packed in spec order.
+using NativeFn = Status (*)(const int32_t* refs);
 
 // Fatal runtime error numbers.
 constexpr int FATAL_OUT_OF_MEMORY = 94;

@@ -31,8 +31,8 @@ inline uint32_t op_source(const Cell* op) { return (op->header >> OP_SOURCE_SHIF
 // The table routine of a native!, an action!, or an op! made from one; internal error not-done
 // when its table entry is empty (or when the value has no table routine).
 NativeFn routine(const Cell* value);
-// Runs that routine on the current frame.
-inline Status call(const Cell* value) { return routine(value)(); }
+// Runs that routine on the current frame with the refinement parameters.
+inline Status call(const Cell* value, const int32_t* refs) { return routine(value)(refs); }
 
 // The slot of an argument or refinement of the value's spec by name (ignoring case; slots count
 // the spec's words, get-words, lit-words and refinements from 0 in spec order), or -1. For an op!

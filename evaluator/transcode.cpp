@@ -114,21 +114,17 @@ void run(Cell* out, const Cell* src_in, const Args& a) {
     *out = *result;
 }
 
-// Frame: src, /next, /one, /prescan, /scan, /part, length, /into, dst, /trace, callback; a
-// refinement cell is a logic! (true when given) and its arguments follow it.
-Status native() {
-    auto given = [](int i) {
-        const Cell* r = stack::arg(i);
-        return r->is(T_LOGIC) ? cells::logic(*r) : !r->is(T_NONE);
-    };
+// Refinements in spec order: /next /one /prescan /scan /part length /into dst /trace callback;
+// the arguments of the refinements used are packed after src.
+Status native(const int32_t* refs) {
     Args a;
-    a.next = given(1);
-    a.one = given(2);
-    a.prescan = given(3);
-    a.scan = given(4);
-    if (given(5)) a.part = stack::arg(6);
-    if (given(7)) a.into = stack::arg(8);
-    if (given(9)) a.trace = stack::arg(10);
+    a.next = refs[0] >= 0;
+    a.one = refs[1] >= 0;
+    a.prescan = refs[2] >= 0;
+    a.scan = refs[3] >= 0;
+    if (refs[4] >= 0) a.part = stack::arg(refs[4]);
+    if (refs[5] >= 0) a.into = stack::arg(refs[5]);
+    if (refs[6] >= 0) a.trace = stack::arg(refs[6]);
     run(stack::arguments, stack::arg(0), a);
     return Status::normal;
 }

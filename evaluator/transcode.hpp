@@ -24,7 +24,8 @@ void run(Cell* out, const Cell* src, const Args& args);
 
 // The native's entry (number 106 of the natives table), and its registration there.
 constexpr int NATIVE_NUMBER = 106;
-Status native();
+// Refinements: /next /one /prescan /scan /part /into /trace.
+Status native(const int32_t* refs);
 void init();
 
 }  // namespace kov::transcode

@@ -47,11 +47,11 @@ Cell block_of(std::initializer_list<Cell> cells) {
 }
 
 int calls_a = 0, calls_b = 0;
-Status routine_a() {
+Status routine_a(const int32_t*) {
     calls_a++;
     return Status::normal;
 }
-Status routine_b() {
+Status routine_b(const int32_t*) {
     calls_b++;
     return Status::normal;
 }
@@ -164,14 +164,14 @@ TEST_F(Natives, EmptyEntriesAreRefusedWhenMadeAndWhenCalled) {
     ASSERT_EQ(n.error, "");
     ASSERT_EQ(a.error, "");
     collector::Root nv(n.value), av(a.value);
-    EXPECT_EQ(call({}, [&] { (void)native::call(nv.get()); }).error, "");
-    EXPECT_EQ(call({}, [&] { (void)native::call(av.get()); }).error, "");
+    EXPECT_EQ(call({}, [&] { (void)native::call(nv.get(), nullptr); }).error, "");
+    EXPECT_EQ(call({}, [&] { (void)native::call(av.get(), nullptr); }).error, "");
     EXPECT_EQ(calls_a, 1);
     EXPECT_EQ(calls_b, 1);
     // Entries emptied after the values were made: the call is refused, nothing runs.
     clear_tables();
-    EXPECT_EQ(call({}, [&] { (void)native::call(nv.get()); }).error, "internal/not-done");
-    EXPECT_EQ(call({}, [&] { (void)native::call(av.get()); }).error, "internal/not-done");
+    EXPECT_EQ(call({}, [&] { (void)native::call(nv.get(), nullptr); }).error, "internal/not-done");
+    EXPECT_EQ(call({}, [&] { (void)native::call(av.get(), nullptr); }).error, "internal/not-done");
     EXPECT_EQ(calls_a + calls_b, 2);
     // A number outside the table is never read.
     Cell forged{T_NATIVE, 500, nv->data2, nv->data3};
@@ -311,7 +311,7 @@ TEST_F(Natives, OperatorsFromEachSource) {
     // An op from a native keeps its routine; from a function it has none.
     Outcome from_native = make_op(n);
     collector::Root nop(from_native.value);
-    EXPECT_EQ(call({}, [&] { (void)native::call(nop.get()); }).error, "");
+    EXPECT_EQ(call({}, [&] { (void)native::call(nop.get(), nullptr); }).error, "");
     EXPECT_EQ(calls_a, 1);
     Outcome from_function = make_op(f);
     collector::Root fop(from_function.value);

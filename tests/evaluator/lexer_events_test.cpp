@@ -209,12 +209,11 @@ TEST_F(TranscodeTest, IntoAppendsAfterWhatTheBlockHolds) {
 TEST_F(TranscodeTest, NativeEntryReadsItsFrame) {
     stack::Snapshot saved;
     stack::mark_native(nullptr);
-    Cell f = cells::make_logic(false), none = cells::make_none(), t = cells::make_logic(true);
     Cell src = text("1 2");
-    Cell frame[11] = {src, f, t, f, f, f, none, f, none, f, none};  // /one
-    for (const Cell& c : frame) stack::push(&c);
+    stack::push(&src);
+    const int32_t refs[7] = {-1, 1, -1, -1, -1, -1, -1};  // /one
     EXPECT_EQ(natives::table[transcode::NATIVE_NUMBER - 1], &transcode::native);
-    EXPECT_EQ(transcode::native(), Status::normal);
+    EXPECT_EQ(transcode::native(refs), Status::normal);
     EXPECT_EQ(show(*stack::arguments), "1");
 }
 
