@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "boot/base.hpp"
 #include "core/boot.hpp"
 #include "core/collector.hpp"
 #include "core/cycles.hpp"
@@ -41,8 +42,13 @@ void* run(void* p) {
             return nullptr;
         }
     }
+    base::run();
+    if (a->argc > 1) {
+        a->status = base::do_file(a->argv[1]);
+        return nullptr;
+    }
     output::write_c_string("--== Kov 0.1.0 ==--\n");
-    output::write_c_string("The runtime core is up; the evaluator and the console are not built yet.\n");
+    output::write_c_string("The console is not built yet: give a script file to run.\n");
     a->status = 0;
     return nullptr;
 }

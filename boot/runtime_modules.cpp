@@ -30,7 +30,9 @@
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/interpreter.hpp"
 #include "evaluator/lexer.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/transcode.hpp"
 #include "evaluator/random.hpp"
 
@@ -83,5 +85,10 @@ void unbind_modules() {
 }
 
 void init_errors() { error::init_catalogue(); }
+
+void init_evaluator() {
+    natives::init();
+    interpreter::init();
+}
 
 }  // namespace kov::boot

@@ -114,6 +114,8 @@ void init_runtime() {
     step("slots");
     collector::init_counters();
     step("collector-counters");
+    init_evaluator();
+    step("evaluator");
 }
 
 // Every module's own init (re)initialises its state; the collector, the global context and the

@@ -34,5 +34,7 @@ void unbind_modules();
 // Reads the error catalogue and makes the error prototype (once the stacks exist: from then on
 // errors can be made).
 void init_errors();
+// Fills the natives table and the action front-ends, and sets up the interpreter.
+void init_evaluator();
 
 }  // namespace kov::boot

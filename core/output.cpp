@@ -210,6 +210,8 @@ void remove_hooks(PrintHook print, RawHook raw) {
 }
 
 // By index, so that a hook may add or remove hooks while the list is being called.
+bool last_new_line = true;
+
 void call_print_hooks(const Cell* text, bool new_line) {
     for (size_t i = 0; i < print_hooks.size(); ++i) print_hooks[i](text, new_line);
 }

@@ -27,6 +27,8 @@ void add_hooks(PrintHook print, RawHook raw);
 void remove_hooks(PrintHook print, RawHook raw);
 // Calls the hooks in registration order.
 void call_print_hooks(const Cell* text, bool new_line);
+// The new-line flag of the last print (true after print, false after prin).
+extern bool last_new_line;
 void call_raw_hooks(const void* buffer, uint32_t length, uint32_t unit);
 
 // Chooses the output descriptor (standard output by default) and records whether it is a

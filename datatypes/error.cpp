@@ -245,8 +245,14 @@ void create(Cell* out, std::string_view category, std::string_view id, const Cel
     Cell* f = fields(e.get());
     for (int k = 0; k < 3; k++)
         if (given[k]) f[F_ARG1 + k] = args[k].cell;
+    if (near_source) {
+        const Cell* near = near_source();
+        if (near && (near->is(T_BLOCK) || near->is(T_PAREN))) f[F_NEAR] = *near;
+    }
     *out = e.cell;
 }
+
+const Cell* (*near_source)() = nullptr;
 
 Cell* make(const Cell*, const Cell* spec_in, uint32_t) {
     collector::Root spec(*spec_in);

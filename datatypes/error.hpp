@@ -66,5 +66,7 @@ std::string report(const Cell* error);
 // and the source files being run (false when there are none; else `out` receives a copy).
 extern int32_t (*stack_trace_level)();
 extern bool (*source_files)(Cell* out);
+// The code being evaluated when an error is made (the interpreter's near position), or null.
+extern const Cell* (*near_source)();
 
 }  // namespace kov::error

@@ -136,8 +136,9 @@ void run_handler(const char* name, const Cell* handler, Handle owner_ctx, int32_
     push_args();
     if (locals > 0) function::push_absent_refinement(locals);
     Status s = function::call(h.get(), owner.handle());
-    stack::unwind_func();
+    // A transfer has already removed the frame on its way to its receiver.
     stack::raise_if_pending(s);
+    stack::unwind_func();
 }
 
 // The handler of one kind, with its record entry brought up to date when it was replaced.

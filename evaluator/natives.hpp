@@ -14,4 +14,7 @@ constexpr int COUNT = 107;  // the slots that start-up fills
 // Entry n - 1 holds native number n; null while it is not registered.
 inline NativeFn table[TABLE_SIZE] = {};
 
+// Empties the table, then registers every native built (start-up).
+void init();
+
 }  // namespace kov::natives

@@ -1,0 +1,112 @@
+// The base of the boot library and the running of scripts (see base.hpp).
+#include "boot/base.hpp"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "boot/embedded.hpp"
+#include "core/cells.hpp"
+#include "core/collector.hpp"
+#include "core/context.hpp"
+#include "core/output.hpp"
+#include "core/stack.hpp"
+#include "core/type_registry.hpp"
+#include "datatypes/native.hpp"
+#include "datatypes/word.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/lexer.hpp"
+
+namespace kov::base {
+
+namespace {
+
+// The embedded sources, in the order they are evaluated: each may use what the ones before it
+// define.
+constexpr const char* ORDER[] = {"base.kov", "natives.kov", "actions.kov", "checksum.kov", "ops.kov"};
+
+const char* const TYPE_NAMES[] = {
+    nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!",
+    "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!", "lit-word!",
+    "get-word!", "refinement!", "issue!", "native!", "action!", "op!", "function!", "path!",
+    "lit-path!", "set-path!", "get-path!", "routine!", "bitset!", "triple!", "object!", "typeset!",
+    "error!", "vector!", "hash!", "pair!", "percent!", "tuple!", "map!", "binary!", "series!",
+    "time!", "tag!", "email!", "handle!", "date!", "port!", "money!", "ref!", "point2D!",
+    "point3D!", "image!", "event!"};
+
+// Every datatype's name word holds its datatype! (also for the kinds not built yet, so that
+// typesets can name them).
+void define_datatypes() {
+    for (uint32_t id = 1; id < std::size(TYPE_NAMES); id++) {
+        Cell word = *word::load(TYPE_NAMES[id]);
+        Cell value = cells::make_datatype(id);
+        context::set(&word, &value);
+    }
+}
+
+// The make front-end for the time before the action front-ends are registered.
+Status make_front_end(const int32_t*) {
+    Cell* a = stack::arguments;
+    uint32_t type = a[0].is(T_DATATYPE) ? cells::datatype(a[0]) : a[0].type();
+    const auto& handler = type_registry::table(type).make;
+    if (!handler) stack::raise_error("internal", "not-done");
+    Cell* r = handler(&a[0], &a[1], type);
+    if (r) *a = *r;
+    stack::top = a + 1;
+    return Status::normal;
+}
+
+// `make`, the action every boot source starts with, made here.
+void define_make() {
+    if (!actions::front_ends[A_MAKE - 1]) actions::front_ends[A_MAKE - 1] = make_front_end;
+    collector::Root spec;
+    lexer::scan(spec.get(), "[type spec] 1");
+    stack::Snapshot saved;
+    stack::mark_native(nullptr);
+    Cell proto = cells::make_datatype(T_ACTION);
+    stack::push(&proto);
+    stack::push(spec.get());
+    Cell* made = native::make(stack::arguments, stack::arguments + 1, T_ACTION);
+    collector::Root value(*made);
+    Cell word = *word::load("make");
+    context::set(&word, value.get());
+}
+
+}  // namespace
+
+Status do_text(std::string_view text, std::string_view) {
+    collector::Root code;
+    lexer::scan(code.get(), text);
+    stack::Snapshot saved;
+    Status s = stack::receive(THROW_CATCH_LEVEL, [&] { return interpreter::eval(code.get(), false); });
+    return s;
+}
+
+void run() {
+    define_datatypes();
+    define_make();
+    for (const char* name : ORDER) {
+        std::string_view text = embedded::text(name);
+        if (text.empty()) continue;
+        Status s = do_text(text, name);
+        if (s != Status::normal) runtime::runtime_error(FATAL_NO_CATCH, 0);
+    }
+}
+
+int do_file(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::string msg = std::string("*** Cannot open script: ") + path + "\n";
+        output::write_c_string(msg.c_str());
+        return 1;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A transfer that no frame receives is raised as an error where it starts, so a status
+    // can only come back normal here.
+    if (do_text(text, path) != Status::normal) return 1;
+    return 0;
+}
+
+}  // namespace kov::base

@@ -1,0 +1,387 @@
+// Block evaluation, the per-datatype expression rules, the infix rule and path evaluation.
+// Function calls are in evaluator/invocation.cpp.
+#include "evaluator/interpreter.hpp"
+
+#include "core/boot.hpp"
+#include "core/cells.hpp"
+#include "core/context.hpp"
+#include "core/runtime_words.hpp"
+#include "core/stack.hpp"
+#include "core/symbol.hpp"
+#include "core/type_registry.hpp"
+#include "datatypes/block.hpp"
+#include "datatypes/error.hpp"
+#include "evaluator/invocation.hpp"
+
+namespace kov::interpreter {
+
+bool tracing = false;
+
+namespace {
+
+using collector::Root;
+namespace rw = runtime_words;
+
+Cell near_cell{T_UNSET, 0, 0, 0};
+Cell trace_callback{T_NONE, 0, 0, 0};
+uint32_t system_sym = 0, system_global_sym = 0;
+bool marker_added = false;
+
+void mark_roots() {
+    if (near_cell.is(T_BLOCK) || near_cell.is(T_PAREN)) collector::mark_series_value(&near_cell);
+    collector::mark_cells(&trace_callback, &trace_callback + 1);
+}
+
+inline bool function_kind(uint32_t t) {
+    return t == T_NATIVE || t == T_ACTION || t == T_FUNCTION || t == T_ROUTINE;
+}
+
+// Writes a value as an expression's result: pushed in argument mode, else into the result slot
+// with the top just above it.
+inline void deliver(const Cell* v, bool arg_mode) {
+    if (arg_mode) {
+        stack::push(v);
+    } else {
+        Cell c = *v;
+        *stack::arguments = c;
+        stack::top = stack::arguments + 1;
+    }
+}
+
+// Closes an interpreter frame: the result stays as the caller's new top cell (argument mode) or
+// is copied into the caller's result slot.
+inline void close(bool arg_mode) {
+    if (arg_mode) stack::unwind(); else stack::unwind_last();
+}
+
+// Saves interpreter/near and puts it back on every exit path.
+struct NearGuard {
+    Cell saved = near_cell;
+    ~NearGuard() { near_cell = saved; }
+};
+
+// The value of a word bound to a context with values, without raising; null otherwise.
+inline const Cell* quiet_value(const Cell* w) {
+    Handle ctx = w->data1;
+    if (!ctx || int32_t(w->data3) < 0) return nullptr;
+    return context::reachable_value(context::cell(ctx), w->data3);
+}
+
+[[noreturn]] void raise1(const char* category, const char* id, const Cell* a) {
+    stack::raise_error(category, id, {a});
+}
+
+}  // namespace
+
+Cell* near() { return &near_cell; }
+
+void init() {
+    near_cell = cells::make_unset();
+    trace_callback = cells::make_none();
+    tracing = false;
+    if (!marker_added) {
+        collector::add_root_marker(mark_roots);
+        marker_added = true;
+    }
+    system_sym = symbol::make("system");
+    system_global_sym = symbol::make("system-global");
+    invocation::install_hooks();
+    error::near_source = [] { return const_cast<const Cell*>(&near_cell); };
+}
+
+// ---- blocks ----
+
+Status eval(const Cell* block, bool last) {
+    Code code(*block);
+    NearGuard guard;
+    stack::mark(&rw::words::body, FRAME_EVAL);
+    uint32_t pos = code.block->data1;
+    if (pos >= code.tail()) {
+        *stack::arguments = cells::make_unset();
+        stack::top = stack::arguments + 1;
+    } else {
+        near_cell = code.block.cell;
+        Handle node = code.node();
+        while (pos < code.tail()) {
+            near_cell.data1 = pos;
+            near_cell.data2 = node;
+            Step s = eval_expression(code, pos, false, false, false);
+            if (s.status != Status::normal) [[unlikely]] return s.status;
+            pos = s.pos;
+            if (pos < code.tail()) stack::top = stack::arguments;
+        }
+    }
+    close(!last);
+    return Status::normal;
+}
+
+Step eval_next(const Cell* block, uint32_t pos, bool arg_mode) {
+    Code code(*block);
+    stack::mark(&rw::words::body, FRAME_INTERP_NATIVE);
+    Step s = eval_expression(code, pos, false, true, false);
+    if (s.status != Status::normal) return s;
+    close(arg_mode);
+    return s;
+}
+
+Step eval_next_index(const Cell* series) {
+    Code code(*series);
+    uint32_t pos = code.block->data1;
+    if (pos >= code.tail()) {
+        Cell u = cells::make_unset();
+        stack::push(&u);
+        return {pos, Status::normal};
+    }
+    return eval_next(code.block.get(), pos, true);
+}
+
+// ---- expressions ----
+
+namespace {
+
+// The infix rule, applied after each expression until the next value is not an operator word.
+Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
+    while (pos < code.tail()) {
+        const Cell* w = code.at(pos);
+        if (!w->is(T_WORD)) break;
+        const Cell* v = quiet_value(w);
+        if (!v || !v->is(T_OP)) break;
+        stack::top = start_top;
+        Step s = invocation::call_operator(v, code, pos, start_top, arg_mode);
+        if (s.status != Status::normal) return s;
+        pos = s.pos;
+    }
+    return {pos, Status::normal};
+}
+
+}  // namespace
+
+Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive) {
+    Cell* start_top = stack::top;
+    Cell value = *code.at(pos);
+    uint32_t next = pos + 1;
+    switch (value.type()) {
+    case T_WORD: {
+        const Cell* v = context::get(&value);
+        uint32_t t = v->type();
+        if (function_kind(t)) {
+            Cell fn = *v;
+            Step s = eval_code(&fn, &code, next, arg_mode, nullptr, -1, int32_t(pos), nullptr, 0, false);
+            if (s.status != Status::normal) return s;
+            next = s.pos;
+        } else if (t == T_UNSET) {
+            raise1("script", "no-value", &value);
+        } else if (t == T_OP) {
+            raise1("script", "no-op-arg", &value);
+        } else {
+            deliver(v, arg_mode);
+        }
+        break;
+    }
+    case T_SET_WORD: {
+        stack::mark(&value, FRAME_INTERP_NATIVE);
+        stack::push(&value);
+        if (next >= code.tail()) raise1("script", "need-value", &value);
+        Step s = eval_expression(code, next, false, true, false);
+        if (s.status != Status::normal) return s;
+        next = s.pos;
+        Cell* result = stack::arguments + 1;
+        if (result->is(T_UNSET)) raise1("script", "need-value", stack::arguments);
+        context::set(stack::arguments, result);
+        *stack::arguments = *(stack::arguments + 1);
+        stack::top = stack::arguments + 1;
+        close(arg_mode);
+        break;
+    }
+    case T_GET_WORD:
+        deliver(context::get(&value), arg_mode);
+        break;
+    case T_LIT_WORD:
+        value.header = T_WORD;
+        deliver(&value, arg_mode);
+        break;
+    case T_PAREN: {
+        stack::mark(&rw::words::body, FRAME_INTERP_NATIVE);
+        Status st = eval(&value, true);
+        if (st != Status::normal) return {next, st};
+        close(arg_mode);
+        break;
+    }
+    case T_PATH:
+    case T_GET_PATH: {
+        Step s = eval_path(&value, code, next, false, value.is(T_GET_PATH), arg_mode, false);
+        if (s.status != Status::normal) return s;
+        next = s.pos;
+        break;
+    }
+    case T_SET_PATH: {
+        if (next >= code.tail()) raise1("script", "need-value", &value);
+        Root path(value);
+        stack::mark(&rw::words::set_path, FRAME_INTERP_NATIVE);
+        Step s = eval_expression(code, next, false, true, false);
+        if (s.status != Status::normal) return s;
+        next = s.pos;
+        Step p = eval_path(path.get(), code, next, true, false, true, false);
+        if (p.status != Status::normal) return p;
+        stack::top = stack::arguments + 1;  // the set-path's value is the value stored
+        close(arg_mode);
+        break;
+    }
+    case T_LIT_PATH:
+        value.header = T_PATH;
+        value.data3 = 0;
+        deliver(&value, arg_mode);
+        break;
+    case T_OP:
+        stack::raise_error("internal", "not-done");
+    case T_NATIVE:
+    case T_ACTION:
+    case T_FUNCTION:
+    case T_ROUTINE:
+        if (passive) {
+            deliver(&value, arg_mode);
+        } else {
+            Step s = eval_code(&value, &code, next, arg_mode, nullptr, -1, -1, nullptr, 0, false);
+            if (s.status != Status::normal) return s;
+            next = s.pos;
+        }
+        break;
+    case T_ISSUE:
+        if (next < code.tail() && code.at(next)->is(T_BLOCK)) {
+            uint32_t s = symbol::resolve(value.data2);
+            if (s == symbol::resolve(system_sym) || s == symbol::resolve(system_global_sym))
+                stack::raise_error("internal", "kov-system");
+        }
+        deliver(&value, arg_mode);
+        break;
+    default:
+        deliver(&value, arg_mode);
+        break;
+    }
+    if (no_infix) return {next, Status::normal};
+    return eval_infix(code, next, start_top, arg_mode);
+}
+
+// ---- paths ----
+
+namespace {
+
+uint32_t path_length(const Cell* path) {
+    uint32_t n = memory::buffer_of(path->data2)->used() >> 4;
+    return path->data1 < n ? n - path->data1 : 0;
+}
+
+inline Cell path_at(const Cell* path, uint32_t i) {
+    return memory::buffer_of(path->data2)->head_cell()[path->data1 + i];
+}
+
+inline bool block_like(uint32_t t) {
+    return t == T_BLOCK || t == T_PAREN || t == T_HASH || (t >= T_PATH && t <= T_GET_PATH);
+}
+
+// script bad-path-type: the path, the datatype, and the path cut to the values that produced
+// the running value.
+[[noreturn]] void raise_bad_path(const Cell* path, const Cell* running, int32_t element) {
+    Root p(*path), type(cells::make_datatype(running->type()));
+    Root cut;
+    block::make_at(cut.get(), element + 1);
+    cut->header = path->type() == T_SET_PATH || path->type() == T_GET_PATH ? T_PATH : path->type();
+    for (int32_t i = 0; i <= element && uint32_t(i) < path_length(p.get()); i++) {
+        Cell c = path_at(p.get(), uint32_t(i));
+        block::append_value(cut.get(), &c);
+    }
+    stack::raise_error("script", "bad-path-type", {p.get(), type.get(), cut.get()});
+}
+
+}  // namespace
+
+Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get, bool arg_mode,
+               bool case_sensitive) {
+    Root path(*path_in);
+    Cell* saved_top = stack::top;
+    uint32_t n = path_length(path.get());
+    if (n == 0) stack::raise_error("script", "empty-path");
+    Root first(path_at(path.get(), 0));
+    if (!first->is(T_WORD)) raise1("script", "word-first", path.get());
+    Root running(*context::get(first.get()));
+    uint32_t t = running->type();
+    if (function_kind(t)) {
+        if (set) raise1("script", "invalid-path-set", path.get());
+        if (get) raise1("script", "invalid-path-get", path.get());
+        Step s = eval_code(running.get(), &code, pos, true, path.get(), int32_t(path->data1), -1, nullptr,
+                           0, false);
+        if (s.status != Status::normal) return s;
+        if (!arg_mode) {
+            *stack::arguments = *(stack::top - 1);
+            stack::top = stack::arguments + 1;
+        }
+        return s;
+    }
+    if (t == T_UNSET) stack::raise_error("script", "unset-path", {path.get(), first.get()});
+    Root parent;
+    {
+        Handle ctx = first->data1;
+        if (ctx && ctx != context::global) {
+            const Cell* owner = context::owner(ctx);
+            if (!owner->is(T_OBJECT) && !owner->is(T_UNSET)) parent.cell = *owner;
+        }
+    }
+    // The running value as the last handler answered it: a cell in the container (so that a
+    // set-path's last step changes it in place), or the rooted copy when Kov code ran since.
+    Cell* current = running.get();
+    Root previous(first.cell);
+    for (uint32_t i = 1; i < n; i++) {
+        Root element(path_at(path.get(), i));
+        Root selector(element.cell);
+        if (element->is(T_GET_WORD)) {
+            selector.cell = *context::get(element.get());
+        } else if (element->is(T_PAREN)) {
+            running.cell = *current;
+            current = running.get();
+            Status st = eval(element.get(), false);
+            if (st != Status::normal) return {pos, st};
+            selector.cell = *(stack::top - 1);
+            stack::pop(1);
+        }
+        if (selector->is(T_UNSET)) stack::raise_error("script", "invalid-path", {path.get(), element.get()});
+        bool last = i + 1 == n;
+        const Cell* set_value = set && last ? stack::arguments : nullptr;
+        bool notify = false;
+        if (set && last && n >= 3) {
+            uint32_t pt = parent->type();
+            notify = (pt == T_OBJECT && context::owner(parent->data1)->data3 && previous->is(T_WORD)) ||
+                     block_like(pt);
+        }
+        const auto& handler = type_registry::table(current->type()).eval_path;
+        if (!handler) raise_bad_path(path.get(), current, int32_t(i - 1));
+        PathStep step{current, selector.get(), set_value, path.get(), nullptr, parent.get(), previous.get(),
+                      int32_t(i - 1), case_sensitive, last, notify};
+        Cell before = *current;
+        Cell* result = handler(step);
+        parent.cell = before;
+        previous.cell = element.cell;
+        if (!result) result = stack::arguments;
+        current = result;
+        if (!set && !get && function_kind(current->type())) {
+            Root fn(*current);
+            Step s = eval_code(fn.get(), &code, pos, true, path.get(), int32_t(path->data1 + i), -1,
+                               parent.get(), 0, false);
+            if (s.status != Status::normal) return s;
+            pos = s.pos;
+            running.cell = *(stack::top - 1);
+            current = running.get();
+            break;
+        }
+    }
+    Cell result = *current;
+    stack::top = saved_top;
+    deliver(&result, arg_mode);
+    return {pos, Status::normal};
+}
+
+bool true_q(const Cell* value) {
+    if (value->is(T_UNSET)) stack::raise_error("script", "no-return");
+    return cells::truthy(*value);
+}
+
+}  // namespace kov::interpreter

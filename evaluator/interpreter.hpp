@@ -1,0 +1,108 @@
+// The interpreter: evaluates blocks of values in place, one expression at a time, and hands the
+// function values it meets to the invocation machinery (evaluator/invocation.cpp), which fetches
+// their arguments from the block and runs them.
+//
+// Modes. In argument mode the value of an expression is pushed as one more cell on the argument
+// stack (a caller is collecting arguments); in statement mode it is written into the current
+// frame's result slot, with the stack top just above it.
+//
+// Positions are cell indexes from the head of the code block's buffer, never pointers: the
+// block lives in a rooted cell (`Code`), and its buffer is looked up again after anything that
+// may allocate or run Kov code. The tail is read anew at every step, so code that changes the
+// block it runs in cannot make the walk read past its end.
+//
+// Transfers. Every routine answers a Status: a non-normal one is a break, continue, return,
+// exit, throw or error already delivered to the frame that receives it (core/stack.hpp); the
+// interpreter then returns at once without touching the stacks, up to the receiver.
+#pragma once
+
+#include <cstdint>
+
+#include "core/collector.hpp"
+#include "core/memory.hpp"
+#include "core/runtime.hpp"
+#include "core/value.hpp"
+
+namespace kov::interpreter {
+
+// The block being evaluated, rooted for the span of the evaluation.
+struct Code {
+    collector::Root block;
+    uint32_t limit = UINT32_MAX;  // positions past it count as the tail (one-value arguments)
+    explicit Code(const Cell& b) : block(b) {}
+    Handle node() const { return block.cell.data2; }
+    SeriesBuffer* buffer() const { return memory::buffer_of(block.cell.data2); }
+    // The cell at a position (valid until the next allocation).
+    Cell* at(uint32_t pos) const { return buffer()->head_cell() + pos; }
+    // Cells in the buffer: positions run up to this tail.
+    uint32_t tail() const {
+        uint32_t t = buffer()->used() >> 4;
+        return t < limit ? t : limit;
+    }
+};
+
+// The position after an expression, and the status of its evaluation.
+struct Step {
+    uint32_t pos;
+    Status status;
+};
+
+// Fetch modes of the apply native (0 for ordinary calls).
+constexpr int FETCH_POSITIONAL = 1;   // /all: refinements given as logic! in their places
+constexpr int FETCH_NAMED = 2;        // refinements named in the block, each followed by its truth
+constexpr int FETCH_SAFER = 4;        // each argument is exactly one value of the block
+
+// interpreter/tracing?: one test per event site; the tracer (when built) switches it.
+extern bool tracing;
+
+// Allocates the near cell and the trace-callback cell in the root block; installs the hooks
+// through which the datatypes run Kov code (function and object handlers, sort comparators,
+// lexer callbacks).
+void init();
+
+// interpreter/near: the block being evaluated, its index at the expression under way.
+Cell* near();
+
+// Evaluates the block from its index to its tail in a frame of its own. The value of the last
+// expression (unset! for an empty block) goes into the caller's result slot (last) or becomes
+// the caller's new top cell.
+Status eval(const Cell* block, bool last);
+
+// Evaluates exactly one expression of a code block at a position, in a frame named <body>; its
+// value is pushed (argument mode) or written into the caller's result slot.
+Step eval_next(const Cell* block, uint32_t pos, bool arg_mode);
+
+// One expression at the series' index: its value is pushed; the index after it is answered. At
+// the tail: unset! and the index unchanged.
+Step eval_next_index(const Cell* series);
+
+// One expression starting at `pos`; answers the position after it (never beyond the tail).
+Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
+
+// A path, get-path or set-path found at pos - 1 (its arguments start at pos). For a set-path
+// the value to store is the first cell of the current frame.
+Step eval_path(const Cell* path, Code& code, uint32_t pos, bool set, bool get, bool arg_mode,
+               bool case_sensitive);
+
+// Calls a function value (native!, action!, function!, routine!). `pos` is where its arguments
+// start; `call_pos` the position of the word that named it (or -1); `path` the path whose
+// following elements are its refinements (or null), `name_index` the path element that named
+// it; `parent` the value the function was reached through (or null).
+Step eval_code(const Cell* fn, Code* code, uint32_t pos, bool arg_mode, const Cell* path,
+               int32_t name_index, int32_t call_pos, const Cell* parent, int fetch_mode,
+               bool infix);
+
+// Runs a function! whose arguments are in place in the current frame (a function frame): the
+// body is evaluated with the function's context pointing at the frame; return and exit end
+// here. The result is in the frame's result slot.
+Status exec_function(const Cell* fn, Handle defining_ctx);
+
+// Calls a function value with the given argument values (already evaluated), as a
+// statement-mode call of the current frame: the result is written into `out` (a rooted cell).
+// Used by the datatypes' hooks (comparators, lexer callbacks) and by natives.
+Status call_with(const Cell* fn, const Cell* const* args, int count, Cell* out);
+
+// A value's truth for either, while, until and case: unset! raises script error no-return.
+bool true_q(const Cell* value);
+
+}  // namespace kov::interpreter

@@ -1,0 +1,677 @@
+// Function invocation and argument fetching: the argument list of a function value, the call
+// frame, the arguments and refinements taken from the code block or a path, and the running of
+// natives, actions, routines and interpreted bodies.
+#include "evaluator/invocation.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "core/cell.hpp"
+#include "core/cells.hpp"
+#include "core/context.hpp"
+#include "core/runtime_words.hpp"
+#include "core/stack.hpp"
+#include "core/symbol.hpp"
+#include "datatypes/block.hpp"
+#include "datatypes/function.hpp"
+#include "datatypes/native.hpp"
+#include "datatypes/object.hpp"
+#include "datatypes/typeset.hpp"
+#include "evaluator/lexer.hpp"
+#include "evaluator/routines.hpp"
+
+namespace kov::invocation {
+
+using interpreter::Code;
+using interpreter::Step;
+
+namespace {
+
+using collector::Root;
+namespace rw = runtime_words;
+
+inline bool function_q(uint32_t t) { return t == T_FUNCTION || t == T_ROUTINE; }
+
+uint64_t types_of(const Cell* ts) {
+    uint64_t m = 0;
+    for (uint32_t t = 1; t < 64; t++)
+        if (cell::typeset_has(ts, t)) m |= uint64_t(1) << t;
+    return m;
+}
+
+// Every datatype but unset!.
+constexpr uint64_t DEFAULT_TYPES = ~uint64_t(0) & ~(uint64_t(1) << T_UNSET) & ~uint64_t(1);
+
+inline Cell spec_cell(const Root& spec, uint32_t i) {
+    return memory::buffer_of(spec.cell.data2)->head_cell()[i];
+}
+
+// The word naming an argument or refinement in error reports.
+inline Cell word_of(const ArgEntry& e) { return Cell{T_WORD, 0, e.symbol, cells::NO_INDEX}; }
+
+}  // namespace
+
+[[noreturn]] void raise_expect_arg(const Cell* name, const Cell* value, const ArgEntry& e) {
+    Cell type = cells::make_datatype(value->type());
+    Cell word = word_of(e);
+    stack::raise_error("script", "expect-arg", {name, &type, &word});
+}
+
+inline void check_type(const Cell* name, const Cell* value, const ArgEntry& e) {
+    if (!((e.types >> value->type()) & 1)) [[unlikely]] raise_expect_arg(name, value, e);
+}
+
+Handle arg_list(const Cell* fn_in) {
+    Cell* cache = memory::buffer_of(fn_in->data3)->head_cell() + 1;
+    if (cache->is(T_BINARY)) [[likely]] return cache->data2;
+    Root fn(*fn_in);
+    bool is_fn = function_q(fn->type());
+    uint32_t local = symbol::resolve(symbol::make("local"));
+    uint32_t ret = symbol::resolve(symbol::make("return"));
+    Root spec(Cell{T_BLOCK, 0, fn->data2, 0});
+    uint32_t n = memory::buffer_of(spec->data2)->used() >> 4;
+    std::vector<ArgEntry> entries;
+    ArgListHead head{};
+    Root ts;
+    uint32_t slots = 0;
+    for (uint32_t i = 0; i < n; i++) {
+        Cell c = spec_cell(spec, i);
+        uint32_t t = c.type();
+        if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) {
+            ArgEntry e{};
+            e.kind = t == T_WORD ? ARG_EVAL : t == T_GET_WORD ? ARG_GET : ARG_LIT;
+            e.symbol = c.data2;
+            e.slot = is_fn ? context::find_word(fn->data1, c.data2, true) : -1;
+            e.ordinal = -1;
+            e.types = DEFAULT_TYPES;
+            if (i + 1 < n) {
+                Cell next = spec_cell(spec, i + 1);
+                if (next.is(T_BLOCK) && (memory::buffer_of(next.data2)->used() >> 4) > next.data1) {
+                    Root blk(next);
+                    typeset::make_from_block(ts.get(), blk.get());
+                    e.types = types_of(ts.get());
+                }
+            }
+            entries.push_back(e);
+            slots++;
+        } else if (t == T_REFINEMENT) {
+            if (symbol::resolve(c.data2) == local) {
+                head.has_local = 1;
+                uint32_t j = i + 1;
+                while (j < n && !spec_cell(spec, j).is(T_SET_WORD)) j++;
+                i = j - 1;
+                continue;
+            }
+            ArgEntry e{};
+            e.kind = ARG_REFINEMENT;
+            e.symbol = c.data2;
+            e.slot = is_fn ? context::find_word(fn->data1, c.data2, true) : -1;
+            e.ordinal = int32_t(head.refinements++);
+            entries.push_back(e);
+            slots++;
+        } else if (t == T_SET_WORD) {
+            if (symbol::resolve(c.data2) != ret) {
+                Root w(c);
+                stack::raise_error("script", "bad-func-def", {w.get()});
+            }
+            ArgEntry e{};
+            e.kind = ARG_RETURN;
+            e.symbol = c.data2;
+            e.slot = -1;
+            e.ordinal = -1;
+            entries.push_back(e);
+        }
+    }
+    head.count = uint32_t(entries.size());
+    if (is_fn) {
+        uint32_t words = context::word_count(fn->data1);
+        head.locals = words > slots ? words - slots : 0;
+        if (!head.locals) head.has_local = 0;
+    } else {
+        head.has_local = 0;
+    }
+    uint32_t bytes = uint32_t(sizeof(ArgListHead) + entries.size() * sizeof(ArgEntry));
+    Handle node = memory::make_bytes(bytes);
+    SeriesBuffer* b = memory::buffer_of(node);
+    std::memcpy(b->head_ptr(), &head, sizeof head);
+    if (!entries.empty())
+        std::memcpy(b->head_ptr() + sizeof head, entries.data(), entries.size() * sizeof(ArgEntry));
+    b->tail = b->head + bytes;
+    memory::buffer_of(fn->data3)->head_cell()[1] = cells::make_series(T_BINARY, node);
+    return node;
+}
+
+namespace {
+
+// The call of one function value: its list, its name, where its arguments come from.
+struct Call {
+    const Cell* fn;    // a stable cell (the argument stack or a root)
+    Cell name;         // the calling word
+    Code* code;
+    uint32_t pos;
+    const Cell* path;  // refinement source, or null
+    int32_t name_index;
+    int fetch_mode;
+    bool infix;
+    bool is_fn;
+    ArgListHead head;
+    const ArgEntry* entries;
+    std::vector<ArgEntry> heap;
+    ArgEntry local[24];
+    int32_t* refs;
+
+    void load_list() {
+        Handle node = arg_list(fn);
+        head = *list_head(node);
+        const ArgEntry* src = list_entries(node);
+        if (head.count <= 24) {
+            std::memcpy(local, src, head.count * sizeof(ArgEntry));
+            entries = local;
+        } else {
+            heap.assign(src, src + head.count);
+            entries = heap.data();
+        }
+    }
+
+    uint32_t tail() const { return code ? code->tail() : 0; }
+
+    // One argument by its kind, pushed.
+    Status fetch(const ArgEntry& e, bool confined) {
+        if (pos >= tail()) {
+            Cell w = word_of(e);
+            stack::raise_error("script", "no-arg", {&name, &w});
+        }
+        switch (e.kind) {
+        case ARG_EVAL: {
+            Step s;
+            if (confined) {
+                uint32_t saved = code->limit;
+                code->limit = pos + 1;
+                s = interpreter::eval_expression(*code, pos, infix, true, false);
+                code->limit = saved;
+            } else {
+                s = interpreter::eval_expression(*code, pos, infix, true, false);
+            }
+            pos = s.pos;
+            return s.status;
+        }
+        case ARG_GET:
+            stack::push(code->at(pos));
+            pos++;
+            return Status::normal;
+        default: {
+            Cell v = *code->at(pos);
+            pos++;
+            if (v.is(T_PAREN)) {
+                stack::mark(&rw::words::anon, FRAME_INTERP_NATIVE);
+                Status st = interpreter::eval(&v, true);
+                if (st != Status::normal) return st;
+                stack::unwind();
+            } else if (v.is(T_GET_WORD)) {
+                stack::push(context::get(&v));
+            } else if (v.is(T_GET_PATH)) {
+                Step s = interpreter::eval_path(&v, *code, pos, false, true, true, false);
+                return s.status;
+            } else {
+                stack::push(&v);
+            }
+            return Status::normal;
+        }
+        }
+    }
+
+    inline Cell* top() const { return stack::top - 1; }
+
+    // Phase 1: the arguments in list order, refinements as they come.
+    Status collect() {
+        bool collecting = true;
+        bool positional = fetch_mode > 0 && !path;
+        bool first_in_place = infix;
+        for (uint32_t i = 0; i < head.count; i++) {
+            const ArgEntry& e = entries[i];
+            if (e.kind <= ARG_LIT) {
+                if (collecting) {
+                    if (first_in_place) {
+                        first_in_place = false;
+                    } else if (fetch_mode > 0 && pos >= tail()) {
+                        Cell none = cells::make_none();
+                        stack::push(&none);
+                        continue;
+                    } else if (e.kind == ARG_LIT && pos >= tail() && ((e.types >> T_UNSET) & 1)) {
+                        Cell u = cells::make_unset();
+                        stack::push(&u);
+                        continue;
+                    } else {
+                        Status s = fetch(e, fetch_mode & interpreter::FETCH_SAFER);
+                        if (s != Status::normal) return s;
+                    }
+                    check_type(&name, top(), e);
+                } else if (is_fn) {
+                    Cell none = cells::make_none();
+                    stack::push(&none);
+                } else if (fetch_mode == interpreter::FETCH_POSITIONAL && !path && pos < tail()) {
+                    Status s = fetch(e, false);
+                    if (s != Status::normal) return s;
+                    stack::pop(1);
+                }
+            } else if (e.kind == ARG_REFINEMENT) {
+                if (is_fn) {
+                    Cell f = cells::make_logic(false);
+                    stack::push(&f);
+                }
+                collecting = false;
+                if (positional) {
+                    if (pos >= tail()) {
+                        collecting = true;
+                        if (!is_fn) continue;
+                    } else if (!(fetch_mode & interpreter::FETCH_NAMED)) {
+                        Status s = fetch(ArgEntry{ARG_EVAL, {}, e.symbol, -1, -1, uint64_t(1) << T_LOGIC},
+                                         fetch_mode & interpreter::FETCH_SAFER);
+                        if (s != Status::normal) return s;
+                        Cell* v = top();
+                        if (!v->is(T_LOGIC)) {
+                            Cell w = word_of(e);
+                            Cell type = cells::make_datatype(v->type());
+                            stack::raise_error("script", "expect-arg", {&name, &type, &w});
+                        }
+                        bool truth = cells::logic(*v);
+                        if (is_fn) {
+                            *(v - 1) = *v;
+                            stack::pop(1);
+                        } else {
+                            stack::pop(1);
+                            if (truth) refs[e.ordinal] = int32_t(stack::top - stack::arguments);
+                        }
+                        collecting = truth;
+                    }
+                }
+            }
+        }
+        return Status::normal;
+    }
+
+    // Phase 2: refinements named by the path's elements after the name, or in the block.
+    Status refine() {
+        bool named = fetch_mode & interpreter::FETCH_NAMED;
+        Root p(path ? *path : cells::make_none());
+        uint32_t pi = uint32_t(name_index + 1);
+        bool seen = false;
+        while (true) {
+            Root src;
+            if (path) {
+                SeriesBuffer* b = memory::buffer_of(p->data2);
+                if (pi >= (b->used() >> 4)) break;
+                src.cell = b->head_cell()[pi++];
+            } else {
+                if (pos >= tail()) break;
+                src.cell = *code->at(pos);
+            }
+            uint32_t st = src->type();
+            bool valid = path ? (st == T_WORD || st == T_GET_WORD) : st == T_REFINEMENT;
+            if (!valid) {
+                if (fetch_mode > 0 && !seen) break;
+                stack::raise_error("script", "bad-refine", {src.get()});
+            }
+            seen = true;
+            bool truth = true;
+            if (!path) {
+                pos++;
+                truth = false;
+                if (pos < tail()) {
+                    Step s = interpreter::eval_expression(*code, pos, false, true, false);
+                    if (s.status != Status::normal) return s.status;
+                    pos = s.pos;
+                    truth = interpreter::true_q(top());
+                    stack::pop(1);
+                }
+            } else if (st == T_GET_WORD) {
+                truth = cells::truthy(*context::get(src.get()));
+            }
+            uint32_t want = symbol::resolve(src->data2);
+            uint32_t idx = head.count;
+            for (uint32_t i = 0; i < head.count; i++)
+                if (entries[i].kind == ARG_REFINEMENT && symbol::resolve(entries[i].symbol) == want) {
+                    idx = i;
+                    break;
+                }
+            if (idx == head.count) stack::raise_error("script", "no-refine", {&name, src.get()});
+            const ArgEntry& r = entries[idx];
+            if (is_fn) {
+                Cell* slot = stack::arguments + r.slot;
+                if (!(slot->is(T_LOGIC) && !cells::logic(*slot)))
+                    stack::raise_error("script", "dup-refine", {path ? p.get() : src.get()});
+                *slot = cells::make_logic(truth);
+            } else if (truth) {
+                if (refs[r.ordinal] != -1) stack::raise_error("script", "dup-refine", {path ? p.get() : src.get()});
+                refs[r.ordinal] = int32_t(stack::top - stack::arguments);
+            }
+            for (uint32_t j = idx + 1; j < head.count && entries[j].kind <= ARG_LIT; j++) {
+                const ArgEntry& a = entries[j];
+                if ((fetch_mode & interpreter::FETCH_SAFER) && !truth) {
+                    if (pos < tail()) pos++;
+                    continue;
+                }
+                Status s = fetch(a, fetch_mode & interpreter::FETCH_SAFER);
+                if (s != Status::normal) return s;
+                if (truth) {
+                    check_type(&name, top(), a);
+                    if (is_fn) {
+                        stack::arguments[a.slot] = *top();
+                        stack::pop(1);
+                    }
+                } else {
+                    stack::pop(1);
+                }
+            }
+        }
+        return Status::normal;
+    }
+
+    Status arguments() {
+        if (infix) stack::top = stack::arguments + 1;
+        Status s = collect();
+        if (s != Status::normal) return s;
+        if (path || (fetch_mode & interpreter::FETCH_NAMED)) {
+            s = refine();
+            if (s != Status::normal) return s;
+        }
+        return Status::normal;
+    }
+};
+
+// The name of a call: the path element or the word that named it, else <anon>.
+Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_pos, int fetch_mode) {
+    if (path) {
+        Cell c = memory::buffer_of(path->data2)->head_cell()[name_index];
+        if (c.is(T_WORD)) return c;
+    } else if (call_pos >= 0 && code) {
+        Cell c = *code->at(uint32_t(call_pos));
+        if (c.is(T_WORD)) return c;
+    }
+    return fetch_mode > 0 ? rw::words::applied : rw::words::anon;
+}
+
+// The function value an op! stands for.
+Cell op_target(const Cell* op) {
+    uint32_t src = native::op_source(op);
+    if (function_q(src)) {
+        Cell f = *function::extra(op, function::EXTRA_OP);
+        if (f.type() == src) return f;
+    }
+    Cell f = *op;
+    f.header = src;
+    return f;
+}
+
+}  // namespace
+
+}  // namespace kov::invocation
+
+namespace kov::interpreter {
+
+using invocation::Call;
+
+Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const Cell* path,
+               int32_t name_index, int32_t call_pos, const Cell* /*parent*/, int fetch_mode,
+               bool infix) {
+    Cell* slot = nullptr;
+    const Cell* fn = fn_in;
+    if (!infix) {
+        slot = stack::push(fn_in);
+        fn = slot;
+    }
+    Call call;
+    call.fn = fn;
+    call.name = invocation::call_name(code, path, name_index, call_pos, fetch_mode);
+    call.code = code;
+    call.pos = pos;
+    call.path = path;
+    call.name_index = name_index;
+    call.fetch_mode = fetch_mode;
+    call.infix = infix;
+    uint32_t kind = fn->type();
+    call.is_fn = kind == T_FUNCTION || kind == T_ROUTINE;
+    if (kind == T_NATIVE || kind == T_ACTION) {
+        stack::mark(&call.name, FRAME_INTERP_NATIVE);
+        call.load_list();
+        int32_t fixed[32];
+        std::vector<int32_t> more;
+        int32_t* refs = fixed;
+        if (call.head.refinements > 32) {
+            more.assign(call.head.refinements, -1);
+            refs = more.data();
+        } else {
+            for (uint32_t i = 0; i < call.head.refinements; i++) fixed[i] = -1;
+        }
+        call.refs = refs;
+        Status s = call.arguments();
+        if (s != Status::normal) return {call.pos, s};
+        s = native::routine(fn)(refs);
+        if (s != Status::normal) return {call.pos, s};
+        if (arg_mode) stack::unwind(); else stack::unwind_last();
+    } else if (kind == T_FUNCTION) {
+        stack::mark_func(&call.name, fn->data1);
+        stack::set_interp_flag();
+        call.load_list();
+        call.refs = nullptr;
+        Status s = call.arguments();
+        if (s != Status::normal) return {call.pos, s};
+        for (uint32_t i = 0; i < call.head.locals; i++) {
+            Cell c = i == 0 && call.head.has_local ? cells::make_logic(false) : cells::make_none();
+            stack::push(&c);
+        }
+        s = exec_function(fn, 0);
+        if (s != Status::normal) return {call.pos, s};
+        if (arg_mode) stack::unwind_func(); else stack::unwind_func_last();
+    } else if (kind == T_ROUTINE) {
+        stack::mark(&call.name, FRAME_INTERP_NATIVE);
+        call.load_list();
+        call.refs = nullptr;
+        Status s = call.arguments();
+        if (s != Status::normal) return {call.pos, s};
+        routines::Fn r = routines::at(cells::integer(*function::extra(fn, function::EXTRA_CODE)));
+        if (!r) stack::raise_error("internal", "not-done");
+        r();
+        if (arg_mode) stack::unwind(); else stack::unwind_last();
+    } else {
+        runtime::runtime_error(FATAL_NO_SWITCH, 0);
+    }
+    if (slot) {
+        if (arg_mode) {
+            *slot = *(stack::top - 1);
+            stack::top = slot + 1;
+        } else {
+            stack::top = stack::arguments + 1;
+        }
+    }
+    return {call.pos, Status::normal};
+}
+
+Status exec_function(const Cell* fn, Handle) {
+    context::cell(fn->data1)->data2 = stack::index_of(stack::arguments) + 1;
+    stack::set_in_func_flag(true);
+    Cell body = *function::extra(fn, function::EXTRA_BODY);
+    if (!body.is(T_BLOCK)) {
+        *stack::arguments = cells::make_unset();
+        return Status::normal;
+    }
+    Status s = stack::receive(THROW_RETURN, [&] { return eval(&body, true); });
+    if (s == Status::ret || s == Status::exit) return Status::normal;
+    return s;
+}
+
+Status call_with(const Cell* fn_in, const Cell* const* args, int count, Cell* out) {
+    Cell* slot = stack::push(fn_in);
+    uint32_t kind = slot->type();
+    bool is_fn = kind == T_FUNCTION || kind == T_ROUTINE;
+    if (kind == T_FUNCTION) {
+        stack::mark_func(&runtime_words::words::anon, slot->data1);
+        stack::set_interp_flag();
+    } else if (kind == T_NATIVE || kind == T_ACTION || kind == T_ROUTINE) {
+        stack::mark(&runtime_words::words::anon, FRAME_INTERP_NATIVE);
+    } else {
+        stack::raise_error("script", "invalid-arg", {slot});
+    }
+    Call call;
+    call.fn = slot;
+    call.name = runtime_words::words::anon;
+    call.is_fn = is_fn;
+    call.load_list();
+    int given = 0;
+    bool collecting = true;
+    for (uint32_t i = 0; i < call.head.count; i++) {
+        const invocation::ArgEntry& e = call.entries[i];
+        if (e.kind <= invocation::ARG_LIT) {
+            if (collecting && given < count) {
+                stack::push(args[given++]);
+                invocation::check_type(&call.name, stack::top - 1, e);
+            } else if (collecting || is_fn) {
+                Cell none = cells::make_none();
+                stack::push(&none);
+            }
+        } else if (e.kind == invocation::ARG_REFINEMENT) {
+            collecting = false;
+            if (is_fn) {
+                Cell f = cells::make_logic(false);
+                stack::push(&f);
+            }
+        }
+    }
+    Status s;
+    if (kind == T_FUNCTION) {
+        for (uint32_t i = 0; i < call.head.locals; i++) {
+            Cell c = i == 0 && call.head.has_local ? cells::make_logic(false) : cells::make_none();
+            stack::push(&c);
+        }
+        s = exec_function(slot, 0);
+        if (s != Status::normal) return s;
+        stack::unwind_func();
+    } else if (kind == T_ROUTINE) {
+        routines::Fn r = routines::at(cells::integer(*function::extra(slot, function::EXTRA_CODE)));
+        if (!r) stack::raise_error("internal", "not-done");
+        r();
+        stack::unwind();
+    } else {
+        int32_t refs[32];
+        for (uint32_t i = 0; i < call.head.refinements && i < 32; i++) refs[i] = -1;
+        s = native::routine(slot)(refs);
+        if (s != Status::normal) return s;
+        stack::unwind();
+    }
+    *out = *(stack::top - 1);
+    stack::top = slot;
+    return Status::normal;
+}
+
+}  // namespace kov::interpreter
+
+namespace kov::invocation {
+
+Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
+    Root fn(op_target(op));
+    Cell name = *code.at(pos);
+    uint32_t kind = fn->type();
+    if (!interpreter::tracing && pos + 1 < code.tail() && start_top->is(T_INTEGER) &&
+        (kind == T_ACTION || kind == T_NATIVE)) {
+        int32_t id = int32_t(fn->data1);
+        int which = -1;
+        if (kind == T_ACTION) {
+            if (id == A_ADD) which = OP_ADD;
+            else if (id == A_SUBTRACT) which = OP_SUB;
+            else if (id == A_MULTIPLY) which = OP_MUL;
+        } else if (id >= 25 && id <= 31) {
+            which = 100 + id;
+        }
+        if (which >= 0) {
+            stack::top = start_top + 1;
+            Step r = interpreter::eval_expression(code, pos + 1, true, true, false);
+            if (r.status != Status::normal) return r;
+            Cell* right = start_top + 1;
+            if (right->is(T_INTEGER)) {
+                int32_t a = cells::integer(*start_top), b = cells::integer(*right);
+                Cell result;
+                if (which < 100) {
+                    int32_t v;
+                    bool over = which == OP_ADD ? __builtin_add_overflow(a, b, &v)
+                              : which == OP_SUB ? __builtin_sub_overflow(a, b, &v)
+                                                : __builtin_mul_overflow(a, b, &v);
+                    if (over) {
+                        double x = a, y = b;
+                        result = cells::make_float(which == OP_ADD ? x + y : which == OP_SUB ? x - y : x * y);
+                    } else {
+                        result = cells::make_integer(v);
+                    }
+                } else {
+                    bool t;
+                    switch (which - 100) {
+                    case 25: case 27: t = a == b; break;
+                    case 26: t = a != b; break;
+                    case 28: t = a < b; break;
+                    case 29: t = a > b; break;
+                    case 30: t = a <= b; break;
+                    default: t = a >= b; break;
+                    }
+                    result = cells::make_logic(t);
+                }
+                *start_top = result;
+                stack::top = start_top + 1;
+                return {r.pos, Status::normal};
+            }
+            // The general call over the two operands in place.
+            stack::top = start_top;
+            stack::mark(&name, FRAME_INTERP_NATIVE);
+            stack::top = start_top + 2;
+            Handle list = arg_list(fn.get());
+            ArgListHead head = *list_head(list);
+            int checked = 0;
+            for (uint32_t i = 0; i < head.count && checked < 2; i++) {
+                ArgEntry e = list_entries(list)[i];
+                if (e.kind > ARG_LIT) continue;
+                check_type(&name, stack::arguments + checked, e);
+                checked++;
+            }
+            int32_t refs[32];
+            for (uint32_t i = 0; i < head.refinements && i < 32; i++) refs[i] = -1;
+            Status s = native::routine(fn.get())(refs);
+            if (s != Status::normal) return {r.pos, s};
+            if (arg_mode) stack::unwind(); else stack::unwind_last();
+            return {r.pos, Status::normal};
+        }
+    }
+    return interpreter::eval_code(fn.get(), &code, pos + 1, arg_mode, nullptr, -1, int32_t(pos), nullptr,
+                                  0, true);
+}
+
+namespace {
+
+// function::exec_hook: a function frame is open with the arguments pushed.
+Status exec_hook(const Cell* fn, Handle owner) { return interpreter::exec_function(fn, owner); }
+
+Status eval_hook(const Cell* block) { return interpreter::eval(block, false); }
+
+void comparator(const Cell* fn, const Cell* a, const Cell* b, Cell* result) {
+    const Cell* args[2] = {a, b};
+    Root out;
+    Status s = interpreter::call_with(fn, args, 2, out.get());
+    stack::raise_if_pending(s);
+    *result = out.cell;
+}
+
+bool lexer_callback(const Cell* fn, Cell* arguments, int32_t) {
+    const Cell* args[5] = {arguments, arguments + 1, arguments + 2, arguments + 3, arguments + 4};
+    Root out;
+    Status s = interpreter::call_with(fn, args, 5, out.get());
+    stack::raise_if_pending(s);
+    return cells::truthy(out.cell);
+}
+
+}  // namespace
+
+void install_hooks() {
+    function::exec_hook = exec_hook;
+    object::eval_hook = eval_hook;
+    block::call_comparator = comparator;
+    lexer::call_callback = lexer_callback;
+}
+
+}  // namespace kov::invocation

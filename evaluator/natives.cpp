@@ -1,0 +1,17 @@
+// The natives table: registration of every native's entry at start-up.
+#include "evaluator/natives.hpp"
+
+#include "evaluator/natives_compare.hpp"
+#include "evaluator/natives_control.hpp"
+#include "evaluator/transcode.hpp"
+
+namespace kov::natives {
+
+void init() {
+    for (NativeFn& f : table) f = nullptr;
+    control::init();
+    compare::init();
+    transcode::init();
+}
+
+}  // namespace kov::natives

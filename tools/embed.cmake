@@ -1,0 +1,20 @@
+# Writes a C++ source that holds Kov source files as byte arrays, with a table of their names:
+#   cmake -DOUT=file.cpp -DFILES="a.kov|b.kov" -P tools/embed.cmake
+# The runtime reads them through boot/embedded.hpp.
+set(body "// Generated from the Kov sources of the boot library; do not edit.\n#include \"boot/embedded.hpp\"\n\nnamespace kov::embedded {\n\nnamespace {\n")
+set(table "")
+set(i 0)
+string(REPLACE "|" ";" FILES "${FILES}")
+foreach(f ${FILES})
+  file(READ ${f} hex HEX)
+  string(LENGTH "${hex}" hexlen)
+  math(EXPR n "${hexlen} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  get_filename_component(name ${f} NAME)
+  string(APPEND body "const unsigned char file${i}[] = {${bytes}0};\n")
+  string(APPEND table "    {\"${name}\", reinterpret_cast<const char*>(file${i}), ${n}},\n")
+  math(EXPR i "${i} + 1")
+endforeach()
+string(APPEND body "}  // namespace\n\nconst File files[] = {\n${table}    {nullptr, nullptr, 0}};\n\n}  // namespace kov::embedded\n")
+file(WRITE ${OUT}.tmp "${body}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different ${OUT}.tmp ${OUT})
