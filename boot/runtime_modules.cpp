@@ -30,6 +30,7 @@
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/actions.hpp"
 #include "evaluator/lexer.hpp"
 #include "evaluator/transcode.hpp"
 #include "evaluator/random.hpp"
@@ -73,6 +74,7 @@ void register_datatypes() {
     bitset::init();
     binary::init();
     error::init();
+    actions::init();
     lexer::init();
     transcode::init();
 }
