@@ -30,6 +30,7 @@
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/lexer.hpp"
 #include "evaluator/natives.hpp"
@@ -75,6 +76,7 @@ void register_datatypes() {
     bitset::init();
     binary::init();
     error::init();
+    actions::init();
     lexer::init();
     transcode::init();
 }
