@@ -25,7 +25,15 @@ namespace {
 
 // The embedded sources, in the order they are evaluated: each may use what the ones before it
 // define.
-constexpr const char* ORDER[] = {"base.kov", "natives.kov", "actions.kov", "checksum.kov", "ops.kov"};
+constexpr const char* ORDER[] = {"base.kov", "natives.kov", "actions.kov", "checksum.kov"};
+
+// The infix operators, each made from the function value of another word (once both exist).
+constexpr const char* OPS[][2] = {
+    {"+", "add"}, {"-", "subtract"}, {"*", "multiply"}, {"/", "divide"}, {"//", "modulo"},
+    {"%", "remainder"}, {"=", "equal?"}, {"<>", "not-equal?"}, {"==", "strict-equal?"},
+    {"=?", "same?"}, {"<", "lesser?"}, {">", "greater?"}, {"<=", "lesser-or-equal?"},
+    {">=", "greater-or-equal?"}, {"<<", "shift-left"}, {">>", "shift-right"},
+    {">>>", "shift-logical"}, {"**", "power"}, {"and", "and~"}, {"or", "or~"}, {"xor", "xor~"}};
 
 const char* const TYPE_NAMES[] = {
     nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!",
@@ -74,6 +82,21 @@ void define_make() {
     context::set(&word, value.get());
 }
 
+void define_ops() {
+    for (const auto& op : OPS) {
+        Cell source_word = *word::load(op[1]);
+        collector::Root source(*context::get_in(&source_word, source_word.data1));
+        uint32_t t = source->type();
+        if (t != T_NATIVE && t != T_ACTION && t != T_FUNCTION && t != T_ROUTINE) continue;
+        stack::Snapshot saved;
+        stack::mark_native(nullptr);
+        stack::push(source.get());
+        collector::Root made(*native::make_op(stack::arguments, source.get(), T_OP));
+        Cell word = *word::load(op[0]);
+        context::set(&word, made.get());
+    }
+}
+
 }  // namespace
 
 Status do_text(std::string_view text, std::string_view) {
@@ -93,6 +116,7 @@ void run() {
         Status s = do_text(text, name);
         if (s != Status::normal) runtime::runtime_error(FATAL_NO_CATCH, 0);
     }
+    define_ops();
 }
 
 int do_file(const char* path) {

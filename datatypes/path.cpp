@@ -64,13 +64,12 @@ int32_t walk(const Cell* value, Cell* out, bool mold_, bool only, bool all, bool
     Root p(*value), item;
     cycles::Guard guard(p->data2);
     for (uint32_t i = p->data1;; i++) {
-        SeriesBuffer* b = memory::buffer_of(p->data2);
-        if (i >= b->length()) break;
+        if (i >= memory::buffer_of(p->data2)->length()) break;
         if (i > p->data1) {
-            string::concatenate_cstring(out, "/", 1);
+            string::concatenate_cstring(out, "/", 1);  // allocates: the buffer is read after it
             limit--;
         }
-        item.cell = b->head_cell()[i];
+        item.cell = memory::buffer_of(p->data2)->head_cell()[i];
         limit = mold_ ? actions::mold_dispatch(item.get(), out, only, all, flat, part, limit, 0)
                       : actions::form_dispatch(item.get(), out, part, limit);
         if (part && limit < 1) break;

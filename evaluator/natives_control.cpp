@@ -50,6 +50,7 @@ inline Status run_block(const Cell* block) { return interpreter::eval(block, tru
 
 // Evaluates a loop body into the loop frame's result slot, receiving break and continue.
 inline Status run_body(const Cell* body) {
+    stack::keep();  // the frame keeps only its result slot between iterations
     return stack::receive(THROW_BREAK, [&] { return interpreter::eval(body, true); });
 }
 
