@@ -18,9 +18,11 @@ namespace kov::tag {
 
 Cell* push(const Cell* tag) { return stack::push(tag); }
 
+// The value is copied into a root first: writing the bracket may move the block that holds it.
 int32_t form(const Cell* value, Cell* out, bool part, int32_t limit) {
+    collector::Root v(*value);
     string::concatenate_cstring(out, "<", 1);
-    int32_t left = string::form(value, out, part, limit - 1);
+    int32_t left = string::form(v.get(), out, part, limit - 1);
     string::concatenate_cstring(out, ">", 1);
     return left - 1;
 }
@@ -91,6 +93,14 @@ Cell* eval_path(const PathStep& step) {
         cell::set_type(result.get(), T_STRING);
         return stack::push(result.get());
     }
+    if (!user && at < 0) {
+        // Without an "@" the host goes after a new one.
+        Cell sign{T_CHAR, 0, '@', 0};
+        Root end(*email);
+        string::append(end.get(), &sign, -1, false, 1);
+        string::append(end.get(), step.set_value, -1, false, 1);
+        return email;
+    }
     Root at_part(*email);
     at_part->data1 = head + from;
     string::change(at_part.get(), step.set_value, int32_t(count), false, 1);
@@ -116,8 +126,9 @@ namespace kov::ref {
 Cell* push(const Cell* ref) { return stack::push(ref); }
 
 int32_t mold(const Cell* value, Cell* out, bool, bool, bool, bool part, int32_t limit, int32_t) {
+    collector::Root v(*value);
     string::concatenate_cstring(out, "@", 1);
-    return string::form(value, out, part, limit - 1);
+    return string::form(v.get(), out, part, limit - 1);
 }
 
 void init() {

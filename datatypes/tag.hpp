@@ -26,7 +26,8 @@ void init();  // after string!
 int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, bool part,
              int32_t limit, int32_t indent);
 // The words user and host read (a new string!) or change (in place) the text before the first
-// "@" and the text after it; an integer! picks or pokes one character.
+// "@" and the text after it (setting the host of an address without "@" adds one); an integer!
+// picks or pokes one character.
 Cell* eval_path(const PathStep& step);
 
 }  // namespace kov::email

@@ -101,6 +101,19 @@ TEST_F(TagEmailRef, MoldedValuesLoadBack) {
     }
 }
 
+// Inside a block, each text literal molds as it reads, and the block reads back the same.
+TEST_F(TagEmailRef, BlockOfTextLiteralsMoldsAndLoadsBack) {
+    const std::string source =
+        "[<a href=\"x\"> @abc %dir/f.txt %\"a b\" http://h/a%20b me@srv \"s\" <br>]";
+    Root block;
+    ASSERT_TRUE(load_one(source, block.get()));
+    std::string m = molded(block.get());
+    EXPECT_EQ(m, source);
+    Root again;
+    ASSERT_TRUE(load_one(m, again.get()));
+    EXPECT_EQ(molded(again.get()), source);
+}
+
 // ---------------------------------------------------------------------------------------------
 // email! paths.
 
@@ -150,6 +163,7 @@ TEST_F(TagEmailRef, EmailSetUserOrHostChangesInPlace) {
         {"me@srv", "host", "", "me@"},
         {"me@srv", "user", "\xc3\xa9", "\xc3\xa9@srv"},
         {"nohost", "user", "u", "u"},
+        {"me", "host", "srv", "me@srv"},
     };
     for (const Row& r : rows) {
         stack::Snapshot keep;
