@@ -10,7 +10,9 @@
 #include "datatypes/date.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/error_catalogue.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/handle.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
@@ -26,7 +28,9 @@
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string_actions.hpp"
+#include "datatypes/tag.hpp"
 #include "datatypes/time.hpp"
+#include "datatypes/triple.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
@@ -56,7 +60,13 @@ void register_datatypes() {
     hash::init();
     path::init();
     string::init();
+    url::init();
+    file::init();
+    tag::init();
+    email::init();
+    ref::init();
     integer::init();
+    handle::init();
     character::init();
     float_::init();
     percent::init();
@@ -65,6 +75,7 @@ void register_datatypes() {
     point2d::init();
     point3d::init();
     tuple::init();
+    triple::init();
     typeset::init();
     issue::init();
     function::init();

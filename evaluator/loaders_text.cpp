@@ -10,6 +10,7 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/unicode.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/lexer_tables.hpp"
@@ -92,25 +93,6 @@ Cell make_text(uint32_t type, const std::u32string& chars, uint32_t flags) {
     return *r;
 }
 
-// Percent-decoding of a file or url: %XX bytes, then UTF-8 sequences to characters.
-bool percent_decode(const std::u32string& in, std::u32string& out) {
-    std::string bytes;
-    for (size_t i = 0; i < in.size(); i++) {
-        char32_t c = in[i];
-        if (c == '%' && i + 2 < in.size() && in[i + 1] < 0x80 && in[i + 2] < 0x80 &&
-            hex_value(uint8_t(in[i + 1])) >= 0 && hex_value(uint8_t(in[i + 2])) >= 0) {
-            bytes.push_back(char(hex_value(uint8_t(in[i + 1])) * 16 + hex_value(uint8_t(in[i + 2]))));
-            i += 2;
-            continue;
-        }
-        uint8_t buf[4];
-        int n = unicode::encode_utf8(uint32_t(c), buf);
-        bytes.append(reinterpret_cast<char*>(buf), size_t(n));
-    }
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data());
-    return decode_text(p, p + bytes.size(), false, out);
-}
-
 // Loads [a, b) as a text of type `type`.
 void text_token(State& s, const uint8_t* start, const uint8_t* end, const uint8_t* a,
                 const uint8_t* b, uint32_t type, uint32_t flags, bool escapes, bool decode,
@@ -119,9 +101,9 @@ void text_token(State& s, const uint8_t* start, const uint8_t* end, const uint8_
     bool caret = escapes && (flags & F_CARET);
     if (!decode_text(a, b, caret, chars)) throw_error(s, start, end, int32_t(type));
     if (decode) {
-        std::u32string decoded;
-        if (!percent_decode(chars, decoded)) throw_error(s, start, end, int32_t(type));
-        chars.swap(decoded);
+        // The token's bytes are valid UTF-8 here; percent-decoding never fails.
+        chars.clear();
+        url::decode_bytes(a, size_t(b - a), chars);
     }
     if (!load) return;
     append(s, make_text(type, chars, flags));
