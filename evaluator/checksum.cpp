@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "core/cells.hpp"
 #include "core/output.hpp"
@@ -202,24 +201,24 @@ namespace {
     stack::raise_error("script", "invalid-refine-arg", {&w, &v});
 }
 
-// The bytes of the data argument from its head: a binary's bytes, a string's UTF-8.
-std::vector<uint8_t> data_bytes(const Cell* data) {
-    std::vector<uint8_t> out;
-    switch (data->type()) {
-        case T_BINARY: {
-            int32_t n = binary::ks_length(data);
-            const uint8_t* p = binary::ks_head(data);
-            out.assign(p, p + n);
-            return out;
-        }
-        case T_STRING: {
-            std::string s;
-            unicode::append_utf8(s, data);
-            out.assign(s.begin(), s.end());
-            return out;
-        }
+// The bytes of a data or key argument from its head: a binary's own bytes, read in place (the
+// services below do not allocate in the value arena, so the address stays good while they run),
+// or a string's UTF-8.
+struct Bytes {
+    const Cell* binary = nullptr;
+    std::string utf8;
+    const uint8_t* data() const {
+        return binary ? binary::ks_head(binary) : reinterpret_cast<const uint8_t*>(utf8.data());
+    }
+    size_t size() const { return binary ? size_t(binary::ks_length(binary)) : utf8.size(); }
+};
+
+void bytes_of(const Cell* value, Bytes& out) {
+    switch (value->type()) {
+        case T_BINARY: out.binary = value; return;
+        case T_STRING: unicode::append_utf8(out.utf8, value); return;
         case T_FILE: stack::raise_error("internal", "not-done");  // file reading is not built yet
-        default: stack::raise_error("script", "invalid-arg", {data});
+        default: stack::raise_error("script", "invalid-arg", {value});
     }
 }
 
@@ -228,14 +227,15 @@ std::vector<uint8_t> data_bytes(const Cell* data) {
 Status native(const int32_t* refs) {
     const Cell* method = stack::arg(1);
     const Cell* spec = refs[0] >= 0 ? stack::arg(refs[0]) : nullptr;
-    std::vector<uint8_t> data = data_bytes(stack::arg(0));
+    Bytes data;
+    bytes_of(stack::arg(0), data);
     int32_t w = method_word(method);
     if (w < 0) stack::raise_error("script", "invalid-arg", {method});
-    const uint8_t* p = data.data();
     size_t n = data.size();
 
     if (w == W_CRC32 || w == W_TCP || w == W_ADLER32) {
         if (spec) raise_refine_arg(spec);
+        const uint8_t* p = data.data();
         uint32_t r = w == W_CRC32 ? crc32(p, n) : w == W_TCP ? uint32_t(tcp(p, n)) : adler32(p, n);
         *stack::arguments = cells::make_integer(int32_t(r));
         return Status::normal;
@@ -252,12 +252,13 @@ Status native(const int32_t* refs) {
             *stack::arguments = cells::make_integer(hash_stub());
             return Status::normal;
         }
-        std::vector<uint8_t> key = data_bytes(spec);
-        size = hmac(p, n, key.data(), key.size(), method, digest);
+        Bytes key;
+        bytes_of(spec, key);
+        size = hmac(data.data(), n, key.data(), key.size(), method, digest);
     } else {
         if (w == W_HASH) raise_refine_arg(nullptr);
         int32_t index = method_index(method);
-        crypto_hash(p, n, index, digest);
+        crypto_hash(data.data(), n, index, digest);
         size = uint32_t(digest_size(index));
     }
     binary::make_at(stack::arguments, size);
