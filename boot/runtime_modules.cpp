@@ -1,5 +1,6 @@
 // The start-up steps that belong to the layers above the core: the random generator, the
-// datatype registrations and the error catalogue, run by boot::init_runtime in its order.
+// datatype registrations, the evaluator's method words and the error catalogue, run by
+// boot::init_runtime in its order.
 #include "core/boot.hpp"
 #include "core/context.hpp"
 #include "core/symbol.hpp"
@@ -35,6 +36,7 @@
 #include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/checksum.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/lexer.hpp"
 #include "evaluator/natives.hpp"
@@ -91,6 +93,8 @@ void register_datatypes() {
     lexer::init();
     transcode::init();
 }
+
+void init_method_words() { checksum::init(); }
 
 void unbind_modules() {
     error_catalogue::unbind();

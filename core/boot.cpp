@@ -103,6 +103,8 @@ void init_runtime() {
     runtime_words::init_refinements();
     runtime_words::init_issue();
     step("runtime-words");
+    init_method_words();
+    step("method-words");
     ownership::init();
     step("ownership");
     stack::init(arg_node, frame_node);

@@ -1,6 +1,7 @@
 // The natives table: registration of every native's entry at start-up.
 #include "evaluator/natives.hpp"
 
+#include "evaluator/checksum.hpp"
 #include "evaluator/natives_compare.hpp"
 #include "evaluator/natives_control.hpp"
 #include "evaluator/transcode.hpp"
@@ -12,6 +13,7 @@ void init() {
     control::init();
     compare::init();
     transcode::init();
+    table[checksum::NATIVE_NUMBER - 1] = checksum::native;
 }
 
 }  // namespace kov::natives
