@@ -58,7 +58,7 @@ inline Cell word_of(const ArgEntry& e) { return Cell{T_WORD, 0, e.symbol, cells:
 }
 
 inline void check_type(const Cell* name, const Cell* value, const ArgEntry& e) {
-    if (!((e.types >> value->type()) & 1)) [[unlikely]] raise_expect_arg(name, value, e);
+    if (!e.admits(value->type())) [[unlikely]] raise_expect_arg(name, value, e);
 }
 
 Handle arg_list(const Cell* fn_in) {
@@ -83,13 +83,13 @@ Handle arg_list(const Cell* fn_in) {
             e.symbol = c.data2;
             e.slot = is_fn ? context::find_word(fn->data1, c.data2, true) : -1;
             e.ordinal = -1;
-            e.types = DEFAULT_TYPES;
+            e.set_types(DEFAULT_TYPES);
             if (i + 1 < n) {
                 Cell next = spec_cell(spec, i + 1);
                 if (next.is(T_BLOCK) && (memory::buffer_of(next.data2)->used() >> 4) > next.data1) {
                     Root blk(next);
                     typeset::make_from_block(ts.get(), blk.get());
-                    e.types = types_of(ts.get());
+                    e.set_types(types_of(ts.get()));
                 }
             }
             entries.push_back(e);
@@ -237,7 +237,7 @@ struct Call {
                         Cell none = cells::make_none();
                         stack::push(&none);
                         continue;
-                    } else if (e.kind == ARG_LIT && pos >= tail() && ((e.types >> T_UNSET) & 1)) {
+                    } else if (e.kind == ARG_LIT && pos >= tail() && e.admits(T_UNSET)) {
                         Cell u = cells::make_unset();
                         stack::push(&u);
                         continue;
@@ -265,7 +265,7 @@ struct Call {
                         collecting = true;
                         if (!is_fn) continue;
                     } else if (!(fetch_mode & interpreter::FETCH_NAMED)) {
-                        Status s = fetch(ArgEntry{ARG_EVAL, {}, e.symbol, -1, -1, uint64_t(1) << T_LOGIC},
+                        Status s = fetch(ArgEntry{ARG_EVAL, {}, e.symbol, -1, -1, {uint32_t(1) << T_LOGIC, 0}},
                                          fetch_mode & interpreter::FETCH_SAFER);
                         if (s != Status::normal) return s;
                         Cell* v = top();

@@ -31,7 +31,13 @@ struct ArgEntry {
     uint32_t symbol;  // the spelling of the argument or refinement word
     int32_t slot;     // function!, routine!: its slot in the function's context
     int32_t ordinal;  // native!, action!: a refinement's 0-based place among the refinements
-    uint64_t types;   // bit t: datatype id t is admitted
+    uint32_t types[2];  // bit t: datatype id t is admitted (two words: entries are 4-aligned)
+
+    bool admits(uint32_t t) const { return t < 64 && ((types[t >> 5] >> (t & 31)) & 1); }
+    void set_types(uint64_t m) {
+        types[0] = uint32_t(m);
+        types[1] = uint32_t(m >> 32);
+    }
 };
 static_assert(sizeof(ArgEntry) == 24);
 
