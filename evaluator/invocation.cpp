@@ -155,22 +155,15 @@ struct Call {
     bool infix;
     bool is_fn;
     ArgListHead head;
-    const ArgEntry* entries;
-    std::vector<ArgEntry> heap;
-    ArgEntry local[24];
     int32_t* refs;
 
-    void load_list() {
-        Handle node = arg_list(fn);
-        head = *list_head(node);
-        const ArgEntry* src = list_entries(node);
-        if (head.count <= 24) {
-            std::memcpy(local, src, head.count * sizeof(ArgEntry));
-            entries = local;
-        } else {
-            heap.assign(src, src + head.count);
-            entries = heap.data();
-        }
+    void load_list() { head = *list_head(arg_list(fn)); }
+
+    // Entry i of the list, read anew: fetching an argument may move the list's buffer. The
+    // function cell stays current (it is on the argument stack or rooted).
+    ArgEntry entry(uint32_t i) const {
+        Handle list = memory::buffer_of(fn->data3)->head_cell()[1].data2;
+        return list_entries(list)[i];
     }
 
     uint32_t tail() const { return code ? code->tail() : 0; }
@@ -228,7 +221,7 @@ struct Call {
         bool positional = fetch_mode > 0 && !path;
         bool first_in_place = infix;
         for (uint32_t i = 0; i < head.count; i++) {
-            const ArgEntry& e = entries[i];
+            const ArgEntry e = entry(i);
             if (e.kind <= ARG_LIT) {
                 if (collecting) {
                     if (first_in_place) {
@@ -330,12 +323,12 @@ struct Call {
             uint32_t want = symbol::resolve(src->data2);
             uint32_t idx = head.count;
             for (uint32_t i = 0; i < head.count; i++)
-                if (entries[i].kind == ARG_REFINEMENT && symbol::resolve(entries[i].symbol) == want) {
+                if (entry(i).kind == ARG_REFINEMENT && symbol::resolve(entry(i).symbol) == want) {
                     idx = i;
                     break;
                 }
             if (idx == head.count) stack::raise_error("script", "no-refine", {&name, src.get()});
-            const ArgEntry& r = entries[idx];
+            const ArgEntry r = entry(idx);
             if (is_fn) {
                 Cell* slot = stack::arguments + r.slot;
                 if (!(slot->is(T_LOGIC) && !cells::logic(*slot)))
@@ -345,8 +338,8 @@ struct Call {
                 if (refs[r.ordinal] != -1) stack::raise_error("script", "dup-refine", {path ? p.get() : src.get()});
                 refs[r.ordinal] = int32_t(stack::top - stack::arguments);
             }
-            for (uint32_t j = idx + 1; j < head.count && entries[j].kind <= ARG_LIT; j++) {
-                const ArgEntry& a = entries[j];
+            for (uint32_t j = idx + 1; j < head.count && entry(j).kind <= ARG_LIT; j++) {
+                const ArgEntry a = entry(j);
                 if ((fetch_mode & interpreter::FETCH_SAFER) && !truth) {
                     if (pos < tail()) pos++;
                     continue;
@@ -520,7 +513,7 @@ Status call_with(const Cell* fn_in, const Cell* const* args, int count, Cell* ou
     int given = 0;
     bool collecting = true;
     for (uint32_t i = 0; i < call.head.count; i++) {
-        const invocation::ArgEntry& e = call.entries[i];
+        const invocation::ArgEntry e = call.entry(i);
         if (e.kind <= invocation::ARG_LIT) {
             if (collecting && given < count) {
                 stack::push(args[given++]);
@@ -579,6 +572,8 @@ Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bo
             if (id == A_ADD) which = OP_ADD;
             else if (id == A_SUBTRACT) which = OP_SUB;
             else if (id == A_MULTIPLY) which = OP_MUL;
+            else if (id == A_DIVIDE) which = OP_DIV;
+            else if (id == A_REMAINDER) which = OP_REM;
         } else if (id >= 25 && id <= 31) {
             which = 100 + id;
         }
@@ -587,10 +582,16 @@ Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bo
             Step r = interpreter::eval_expression(code, pos + 1, true, true, false);
             if (r.status != Status::normal) return r;
             Cell* right = start_top + 1;
-            if (right->is(T_INTEGER)) {
+            int32_t divisor = right->is(T_INTEGER) ? cells::integer(*right) : 0;
+            bool divides = which != OP_DIV && which != OP_REM ? true : divisor != 0 && divisor != -1;
+            if (right->is(T_INTEGER) && divides) {
                 int32_t a = cells::integer(*start_top), b = cells::integer(*right);
                 Cell result;
-                if (which < 100) {
+                if (which == OP_DIV) {
+                    result = a % b ? cells::make_float(double(a) / double(b)) : cells::make_integer(a / b);
+                } else if (which == OP_REM) {
+                    result = cells::make_integer(a % b);
+                } else if (which < 100) {
                     int32_t v;
                     bool over = which == OP_ADD ? __builtin_add_overflow(a, b, &v)
                               : which == OP_SUB ? __builtin_sub_overflow(a, b, &v)
