@@ -587,6 +587,9 @@ Cell* make(const Cell* proto_in, const Cell* spec_in, uint32_t) {
         context::bind(spec.get(), result->data1, true);
         if (from_proto) copy_series_fields(proto->data1, result->data1, false);
         if (!eval_hook) not_done();
+        // Making fires no handler: the event record comes back with finish().
+        context::owner(result->data1)->data3 = 0;
+        result->data3 = 0;
         Cell* top = stack::top;
         Status s = eval_hook(spec.get());
         stack::top = top;
