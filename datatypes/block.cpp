@@ -22,7 +22,9 @@
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/word.hpp"
+#include "datatypes/typeset.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/lexer.hpp"
 
 namespace kov::block {
 
@@ -477,6 +479,14 @@ void dispatch_copy(const Cell* value, Cell* result, bool deep, const Cell* types
     if (r && r != result) *result = *r;
 }
 
+// The body block of an object! or a map! (their reflect with the word body), pushed.
+Cell* body_of(const Cell* value) {
+    Cell field = cells::make_word(T_WORD, 0, symbol::make("body"));
+    Root v(*value), body;
+    body.cell = *type_registry::table(v->type()).reflect(v.get(), &field);
+    return stack::push(body.get());
+}
+
 }  // namespace
 
 using collector::Root;
@@ -488,7 +498,8 @@ Cell* make(const Cell*, const Cell* spec, uint32_t type) {
         int32_t n = cell::integer_arg(spec);
         return retyped(push_new(n < 1 ? 1 : n), type);
     }
-    if (t == T_OBJECT || t == T_MAP || t == T_VECTOR) not_done();
+    if (t == T_OBJECT || t == T_MAP) return retyped(body_of(spec), type);
+    if (t == T_VECTOR) not_done();  // vector! elements belong to their module
     Cell dt = cells::make_datatype(type);
     stack::raise_bad_make_arg(&dt, spec);
 }
@@ -496,9 +507,14 @@ Cell* make(const Cell*, const Cell* spec, uint32_t type) {
 Cell* to(const Cell*, const Cell* spec, uint32_t type) {
     uint32_t t = spec->type();
     if (block_kind(t)) return retyped(clone(spec, false, false), type);
-    // Text is loaded by the lexer; objects, maps, vectors and typesets by their modules.
-    if (series::text_kind(t) || t == T_OBJECT || t == T_MAP || t == T_VECTOR || t == T_TYPESET)
-        not_done();
+    if (t == T_OBJECT || t == T_MAP) return retyped(body_of(spec), type);
+    if (t == T_VECTOR) not_done();  // vector! elements belong to their module
+    if (t == T_STRING || t == T_TYPESET) {
+        Root text(*spec), out;
+        if (t == T_STRING) lexer::scan_string(out.get(), text.get(), -1, lexer::ScanOptions{}, nullptr);
+        else typeset::to_block(text.get(), out.get());
+        return retyped(stack::push(out.get()), type);
+    }
     Root v(*spec);
     Cell* out = push_new(1);
     append_value(out, v.get());
@@ -1141,11 +1157,41 @@ Cell* do_set_op(int op, const Cell* a_in, const Cell* b_in, bool case_sensitive,
     return out;
 }
 
+Cell* eval_path(const PathStep& step) {
+    const Cell* e = step.element;
+    const ActionTable& t = type_registry::table(step.value->type());
+    if (e->is(T_INTEGER)) {
+        int32_t i = cells::integer(*e);
+        if (step.set_value) return t.poke(step.value, i, step.set_value);
+        Cell* picked = t.pick(step.value, i, e);
+        answer = *picked;
+        return &answer;
+    }
+    if (e->is(T_WORD) && !step.value->is(T_HASH) && !step.set_value) {
+        answer = *select_word(e, step.value, step.case_sensitive);
+        return &answer;
+    }
+    FindArgs args;
+    args.case_sensitive = step.case_sensitive;
+    if (!step.set_value) {
+        args.only = true;
+        return select(step.value, e, args);
+    }
+    Root found(*step.value), el(*e), fresh(*step.set_value);
+    if (find(found.get(), el.get(), args)->is(T_NONE)) {
+        Root p(step.path ? *step.path : none_value);
+        stack::raise_error("script", "bad-path-set", {p.get(), el.get()});
+    }
+    found.cell = answer;
+    return t.poke(found.get(), 2, fresh.get());
+}
+
 void init() {
     copy_hook = dispatch_copy;
     type_registry::register_type(
         T_BLOCK, T_SERIES, "block!",
         {.make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
+         .eval_path = eval_path,
          .compare = compare, .append = append, .at = inherit, .back = inherit, .change = change,
          .clear = inherit, .copy = copy, .find = find, .head = inherit, .head_q = inherit,
          .index_q = inherit, .insert = insert, .length_q = inherit, .move = inherit,

@@ -178,6 +178,10 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op);
 Cell* find(Cell* series, const Cell* value, const FindArgs& args);
 Cell* select(Cell* series, const Cell* value, const FindArgs& args);
 Cell* copy(const Cell* value, Cell* result, const Cell* part, bool deep, const Cell* types);
+// eval-path and set-path: an integer picks or pokes that position; a word (on a block that is
+// not a hash!) reads the value after the first word of that symbol; another selector reads the
+// value after its first match and sets the cell after it (bad-path-set when it is absent).
+Cell* eval_path(const PathStep& step);
 
 void init();
 

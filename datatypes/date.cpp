@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 
 #include "core/cell.hpp"
 #include "core/cells.hpp"
@@ -18,6 +19,7 @@
 #include "datatypes/system_settings.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/loaders.hpp"
 #include "evaluator/random.hpp"
 
 namespace kov::date {
@@ -682,8 +684,29 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
 void add() { add_subtract(OP_ADD); }
 void subtract() { add_subtract(OP_SUB); }
 
+namespace {
+
+// The lexer's maker: a west zone comes with its hours and minutes negative (either may be 0).
+void set_all_from_text(Cell* c, int32_t year, int32_t month, int32_t day, double time,
+                       int32_t zone_hours, int32_t zone_minutes, bool time_flag) {
+    uint32_t w = pack(year, month, day);
+    if (!time_flag) {
+        make_at(c, w, 0.0);
+        return;
+    }
+    bool west = zone_hours < 0 || zone_minutes < 0;
+    uint32_t z = zone_bits(std::abs(zone_hours), std::abs(zone_minutes), west);
+    make_at(c, w | TIME_FLAG | z, to_stored(time, z));
+}
+
+}  // namespace
+
 void init() {
     system_settings::reset();
+    lexer::date_set_all = set_all_from_text;
+    lexer::date_set_week = set_week;
+    lexer::date_set_weekday = set_weekday;
+    lexer::date_set_yearday = set_yearday;
     type_registry::register_type(
         T_DATE, 0, "date!",
         {.make = make, .random = random, .to = to, .form = form, .mold = mold,

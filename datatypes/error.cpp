@@ -3,6 +3,7 @@
 #include "datatypes/error.hpp"
 
 #include "core/buffer.hpp"
+#include "core/cell.hpp"
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/context.hpp"
@@ -14,6 +15,7 @@
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "datatypes/error_catalogue.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
@@ -211,8 +213,13 @@ Cell* make_error_result() {
 
 // ---- actions ----
 
-int32_t mold(const Cell*, Cell*, bool, bool, bool, bool, int32_t, int32_t) { not_done(); }
+int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, bool part, int32_t limit,
+             int32_t indent) {
+    return object::mold_as(value, out, "make error! [", only, all, flat, part, limit, indent);
+}
 
+// The field `stack` is not reachable through a path; every other field is read and set as an
+// object's.
 Cell* eval_path(const PathStep& step) {
     const Cell* el = step.element;
     if (el->type() >= T_WORD && el->type() <= T_REFINEMENT &&
@@ -220,12 +227,14 @@ Cell* eval_path(const PathStep& step) {
         Cell path = step.path ? *step.path : *el;
         stack::raise_error("script", "invalid-path-set", {&path});
     }
-    not_done();
+    return object::eval_path(step);
 }
 
-int32_t compare(const Cell*, const Cell* b, int32_t) {
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     if (!b->is(T_ERROR)) return NOT_COMPARABLE;
-    not_done();
+    Cell other = *b;
+    cell::set_type(&other, T_OBJECT);
+    return object::compare(a, &other, op);
 }
 
 }  // namespace
@@ -482,9 +491,10 @@ void init_catalogue() {
 }
 
 void init() {
-    type_registry::register_type(T_ERROR, 0, "error!",
-                                 {.make = make, .form = form, .mold = mold, .eval_path = eval_path,
-                                  .compare = compare});
+    type_registry::register_type(T_ERROR, T_OBJECT, "error!",
+                                 {.make = make, .reflect = inherit, .form = form, .mold = mold,
+                                  .eval_path = eval_path, .compare = compare, .copy = inherit,
+                                  .select = inherit});
 }
 
 }  // namespace kov::error

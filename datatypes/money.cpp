@@ -18,6 +18,7 @@
 #include "datatypes/string.hpp"
 #include "datatypes/system_settings.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/loaders.hpp"
 #include "evaluator/random.hpp"
 
 namespace kov::money {
@@ -754,8 +755,25 @@ void multiply_action() { do_math(OP_MUL); }
 void divide_action() { do_math(OP_DIV); }
 void remainder_action() { do_math(OP_REM); }
 
+namespace {
+
+// The lexer's maker (true on failure): the integer digits run up to the decimal mark, the
+// fraction digits from after it to the end.
+bool make_from_text(Cell* c, bool negative, const uint8_t* currency, const uint8_t* digits,
+                    const uint8_t* mark, const uint8_t* end) {
+    auto view = [](const uint8_t* a, const uint8_t* b) {
+        return std::string_view(reinterpret_cast<const char*>(a), size_t(b - a));
+    };
+    std::string_view code = currency ? view(currency, currency + 3) : std::string_view();
+    std::string_view fraction = mark < end ? view(mark + 1, end) : std::string_view();
+    return !make_at(c, negative, code, view(digits, mark), fraction);
+}
+
+}  // namespace
+
 void init() {
     system_settings::reset();
+    lexer::money_make_at = make_from_text;
     type_registry::register_type(
         T_MONEY, 0, "money!",
         {.make = make, .random = random, .to = to, .form = form, .mold = mold,

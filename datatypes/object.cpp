@@ -670,12 +670,17 @@ int32_t form(const Cell* value, Cell* out, bool part, int32_t limit) {
 
 int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, bool part, int32_t limit,
              int32_t indent) {
+    return mold_as(value, out, "make object! [", only, all, flat, part, limit, indent);
+}
+
+int32_t mold_as(const Cell* value, Cell* out, std::string_view opening, bool only, bool all,
+                bool flat, bool part, int32_t limit, int32_t indent) {
     if (cycles::detect_q(value, out, limit, true)) return limit;
     Root obj(*value);
     cycles::Guard guard(obj->data1);
     if (!only) {
-        string::concatenate_cstring(out, "make object! [", 14);
-        limit -= 14;
+        string::concatenate_cstring(out, opening);
+        limit -= int32_t(opening.size());
         if (!flat) {
             string::concatenate_cstring(out, "\n", 1);
             limit--;
@@ -772,6 +777,10 @@ Cell* copy(const Cell* value, Cell* result, const Cell* part, bool deep, const C
     if (part) series::raise_refine_arg(symbol::make("part"), part);
     Root out;
     clone(value, out.get(), deep, types, true);
+    if (!value->is(T_OBJECT)) {  // a kind built on object! (error!) keeps its datatype
+        out->header = value->type();
+        refresh_owner(out.get());
+    }
     *result = out.cell;
     return result;
 }

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "core/action_table.hpp"
 #include "core/runtime.hpp"
@@ -101,6 +102,9 @@ Cell* reflect(const Cell* value, const Cell* field);
 int32_t form(const Cell* value, Cell* out, bool part, int32_t limit);
 int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, bool part, int32_t limit,
              int32_t indent);
+// mold with another opening than "make object! [" (the kinds built on object!).
+int32_t mold_as(const Cell* value, Cell* out, std::string_view opening, bool only, bool all,
+                bool flat, bool part, int32_t limit, int32_t indent);
 Cell* eval_path(const PathStep& step);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
 Cell* copy(const Cell* value, Cell* result, const Cell* part, bool deep, const Cell* types);

@@ -23,6 +23,7 @@
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
@@ -410,7 +411,7 @@ Cell* to(const Cell*, const Cell* spec_in, uint32_t type) {
 Cell* make(const Cell* proto, const Cell* spec, uint32_t type) {
     if (type == T_BINARY) {
         if (spec->is(T_MONEY)) stack::raise_bad_make_arg(proto, spec);
-        raise_not_done();  // binary! conversions belong to binary!
+        return binary::to(proto, spec, type);
     }
     if (spec->is(T_INTEGER) || spec->is(T_FLOAT)) {
         int32_t n = cell::integer_arg(spec);
@@ -804,16 +805,20 @@ Cell* swap(Cell* a, Cell* b) {
         Root v(*b);
         stack::raise_error("script", "invalid-arg", {v.get()});
     }
-    if (b->is(T_BINARY)) raise_not_done();  // bytes against characters: binary! decides
     if (at_tail_q(a) || at_tail_q(b)) return a;
     uint32_t ia = a->data1, ib = b->data1;
     uint32_t ca = char_at(a, ia), cb = char_at(b, ib);
     notify(a, "swap", ia, 1);
     notify(b, "swap", ib, 1);
-    SeriesBuffer* ba = buffer_of(a->data2);
-    store_char(ba, ba->head_ptr() + (size_t(ia) << ba->shift()), cb);
-    SeriesBuffer* bb = buffer_of(b->data2);
-    store_char(bb, bb->head_ptr() + (size_t(ib) << bb->shift()), ca);
+    // A binary! keeps the low byte of a character, as poke does; text widens as needed.
+    auto store = [](const Cell* s, uint32_t at, uint32_t c) {
+        SeriesBuffer* sb = buffer_of(s->data2);
+        if (at >= sb->length()) return;  // an owner's handler shortened the series
+        if (s->is(T_BINARY)) sb->head_ptr()[at] = uint8_t(c);
+        else store_char(sb, sb->head_ptr() + (size_t(at) << sb->shift()), c);
+    };
+    store(a, ia, cb);
+    store(b, ib, ca);
     notify(a, "swaped", ia, 1);
     notify(b, "swaped", ib, 1);
     return a;

@@ -9,6 +9,7 @@
 #include "core/cells.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/typeset.hpp"
 #include "series_fixture.hpp"
 
 namespace kov {
@@ -399,6 +400,138 @@ TEST_F(BlockActions, CompareAcrossDatatypes) {
     cell::set_type(b.get(), T_LIT_PATH);
     EXPECT_EQ(block::compare(a.get(), b.get(), COMP_EQUAL), NOT_COMPARABLE);
     EXPECT_EQ(block::compare(a.get(), b.get(), COMP_FIND_NOCASE), 0);
+}
+
+// A block of words and integers: the words by spelling, the integers as given.
+static void keyed(Root& out, std::initializer_list<const char*> words, std::initializer_list<int32_t> values,
+                  uint32_t word_type = T_WORD) {
+    block::make_at(out.get(), int32_t(2 * words.size()));
+    auto v = values.begin();
+    for (const char* w : words) {
+        Cell k = Cell{word_type, 0, symbol::make(w), 0xFFFFFFFFu};
+        block::append_value(out.get(), &k);
+        Cell n = Cell{T_INTEGER, 0, uint32_t(*v++), 0};
+        block::append_value(out.get(), &n);
+    }
+}
+
+TEST_F(BlockActions, EvalPathReadsBySelector) {
+    Root s;
+    keyed(s, {"a", "b", "c"}, {1, 2, 3});
+    Cell pick2 = integer(2), pick9 = integer(9), b = word_cell("b"), upper = word_cell("B"),
+         z = word_cell("z"), set_b = word_cell("b", T_SET_WORD), last = word_cell("c");
+    struct Case { const Cell* element; bool case_sensitive; int32_t expect; const char* what; } cases[] = {
+        {&pick2, false, 1, "integer picks"},
+        {&pick9, false, -1, "integer past the tail"},
+        {&b, false, 2, "word selects"},
+        {&upper, false, 2, "word ignores case"},
+        {&upper, true, -1, "word with case"},
+        {&z, false, -1, "absent word"},
+        {&set_b, false, 2, "other kinds select with /only"},
+        {&last, false, 3, "the value after the last key"},
+    };
+    for (const Case& c : cases) {
+        PathStep step{s.get(), c.element, nullptr, nullptr, nullptr, nullptr, nullptr, 2,
+                      c.case_sensitive, true, false};
+        Cell* r = of(s.get()).eval_path(step);
+        if (c.expect < 0) EXPECT_TRUE(r->is(T_NONE)) << c.what;
+        else EXPECT_EQ(r->get_int(), c.expect) << c.what;
+    }
+    // Positions and matches count from the head.
+    s->data1 = 2;
+    PathStep step{s.get(), &pick2, nullptr, nullptr, nullptr, nullptr, nullptr, 2, false, true, false};
+    EXPECT_EQ(of(s.get()).eval_path(step)->get_int(), 2);
+    s->data1 = 3;
+    step.element = &b;
+    EXPECT_TRUE(of(s.get()).eval_path(step)->is(T_NONE));
+}
+
+TEST_F(BlockActions, EvalPathSetsThroughTheSelector) {
+    struct Case { const char* element; bool integer_; int32_t index; std::vector<int32_t> expect;
+                  const char* error; } cases[] = {
+        {"", true, 2, {-1, 99, -1, 2}, ""},
+        {"", true, 4, {-1, 1, -1, 99}, ""},
+        {"", true, 5, {}, "out-of-range"},
+        {"b", false, 0, {-1, 1, -1, 99}, ""},
+        {"B", false, 0, {-1, 1, -1, 99}, ""},
+        {"z", false, 0, {}, "bad-path-set"},
+    };
+    for (const Case& c : cases) {
+        Root s, path, element;
+        keyed(s, {"a", "b"}, {1, 2});
+        ints(path, {7});
+        element.cell = c.integer_ ? integer(c.index) : word_cell(c.element);
+        Cell value = integer(99);
+        PathStep step{s.get(), element.get(), &value, path.get(), nullptr, nullptr, nullptr, 2,
+                      false, true, false};
+        Cell arg{};
+        std::string id = error_of([&] { of(s.get()).eval_path(step); }, &arg);
+        EXPECT_EQ(id, c.error) << c.element << c.index;
+        if (*c.error) {
+            EXPECT_TRUE(arg.is(c.integer_ ? T_INTEGER : T_BLOCK)) << c.element;
+            continue;
+        }
+        EXPECT_EQ(all(s.get()), c.expect) << c.element << c.index;
+    }
+}
+
+TEST_F(BlockActions, EvalPathOfTheBlockKinds) {
+    for (uint32_t t : {T_PAREN, T_PATH, T_LIT_PATH, T_SET_PATH, T_GET_PATH, T_HASH})
+        EXPECT_EQ(type_registry::table(t).eval_path.fn, &block::eval_path) << t;
+    // A hash! selects words through its table (as select/only), and keeps the table in step
+    // when a value is set.
+    Root s, h;
+    keyed(s, {"a", "b"}, {1, 2});
+    h.cell = *type_registry::table(T_HASH).make(nullptr, s.get(), T_HASH);
+    Cell b = word_cell("b"), value = integer(5);
+    PathStep set{h.get(), &b, &value, nullptr, nullptr, nullptr, nullptr, 2, false, true, false};
+    of(h.get()).eval_path(set);
+    PathStep get = set;
+    get.set_value = nullptr;
+    EXPECT_EQ(of(h.get()).eval_path(get)->get_int(), 5);
+    Cell two = integer(5);
+    Cell* found = of(h.get()).find.fn(h.get(), &two, {});
+    EXPECT_EQ(found->data1, 3u);
+}
+
+TEST_F(BlockActions, ToBlockLoadsTextAndListsTypesets) {
+    Root text, r;
+    string::make_at(text.get(), 16);
+    string::concatenate_cstring(text.get(), "1 [2 3] x");
+    for (uint32_t t : {T_BLOCK, T_PAREN}) {
+        stack::Snapshot snap;
+        r.cell = *block::to(nullptr, text.get(), t);
+        snap.restore();
+        ASSERT_TRUE(r->is(t));
+        ASSERT_EQ(block::ks_length_q(r.get()), 3);
+        SeriesBuffer* b = memory::buffer_of(r->data2);
+        EXPECT_EQ(b->head_cell()[0].get_int(), 1);
+        EXPECT_TRUE(b->head_cell()[1].is(T_BLOCK));
+        EXPECT_TRUE(b->head_cell()[2].is(T_WORD));
+    }
+    // Text that does not load raises the lexer's syntax error.
+    Root bad;
+    string::make_at(bad.get(), 4);
+    string::concatenate_cstring(bad.get(), "[1");
+    EXPECT_NE(error_of([&] { block::to(nullptr, bad.get(), T_BLOCK); }), "");
+    // A typeset gives the words of its datatypes.
+    Root ts(Cell{T_TYPESET, 0, 0, 0});
+    Cell dt = cells::make_datatype(T_INTEGER), db = cells::make_datatype(T_BLOCK);
+    typeset::set_type(ts.get(), &dt);
+    typeset::set_type(ts.get(), &db);
+    stack::Snapshot snap;
+    r.cell = *block::to(nullptr, ts.get(), T_BLOCK);
+    snap.restore();
+    ASSERT_EQ(block::ks_length_q(r.get()), 2);
+    SeriesBuffer* b = memory::buffer_of(r->data2);
+    EXPECT_EQ(symbol::name(b->head_cell()[0].data2), "block!");
+    EXPECT_EQ(symbol::name(b->head_cell()[1].data2), "integer!");
+    // Other text kinds are wrapped as one value.
+    Root file(text.cell);
+    cell::set_type(file.get(), T_FILE);
+    r.cell = *block::to(nullptr, file.get(), T_BLOCK);
+    snap.restore();
+    EXPECT_EQ(block::ks_length_q(r.get()), 1);
 }
 
 }  // namespace

@@ -594,6 +594,84 @@ TEST_F(Error, StackFieldCannotBeReachedByPath) {
     }
 }
 
+// Molding, paths, comparison and reflection run through object!'s routines.
+TEST_F(Error, MoldsAsAnObjectWithItsOwnHeader) {
+    Cell a = integer(42);
+    Cell* e = create("script", "invalid-arg", &a);
+    collector::Root out;
+    string::make_at(out.get(), 64);
+    type_registry::table(T_ERROR).mold(e, out.get(), false, false, true, false, 1 << 20, 0);
+    EXPECT_EQ(string::to_utf8(out.get()),
+              "make error! [code: 309 type: 'script id: 'invalid-arg arg1: 42 arg2: none "
+              "arg3: none near: none where: none stack: none files: none]");
+    string::make_at(out.get(), 64);
+    type_registry::table(T_ERROR).mold(e, out.get(), false, false, false, false, 1 << 20, 1);
+    EXPECT_EQ(string::to_utf8(out.get()),
+              "make error! [\n        code: 309\n        type: 'script\n        id: 'invalid-arg\n"
+              "        arg1: 42\n        arg2: none\n        arg3: none\n        near: none\n"
+              "        where: none\n        stack: none\n        files: none\n    ]");
+    // The report is still the form.
+    EXPECT_EQ(first_line(e), "*** Script Error: invalid argument: 42");
+}
+
+TEST_F(Error, PathsReadAndSetFieldsAsAnObjectsDo) {
+    Cell a = integer(42);
+    Cell* e = create("script", "invalid-arg", &a);
+    const ActionTable& t = type_registry::table(T_ERROR);
+    auto step = [&](const Cell* element, const Cell* value) {
+        return PathStep{e, element, value, nullptr, nullptr, nullptr, nullptr, 2, false, true, false};
+    };
+    Cell id = word("id"), arg1 = word("ARG1"), seven = integer(7);
+    Cell got = *t.eval_path(step(&id, nullptr));
+    ASSERT_TRUE(got.is(T_WORD));
+    EXPECT_EQ(symbol::name(got.data2), "invalid-arg");
+    t.eval_path(step(&arg1, &seven));
+    EXPECT_EQ(error::field(e, error::F_ARG1)->get_int(), 7);
+    EXPECT_EQ(first_line(e), "*** Script Error: invalid argument: 7");
+    // A word that is not a field raises invalid-path, as for an object.
+    Cell nothing = word("nothing");
+    stack::Snapshot snap;
+    stack::mark_try(nullptr);
+    try {
+        t.eval_path(step(&nothing, nullptr));
+        FAIL() << "no error";
+    } catch (const Unwind&) {
+        EXPECT_EQ(error::id_word(stack::top_value()), "invalid-path");
+    }
+}
+
+TEST_F(Error, CompareSelectReflectAndCopyAsObjects) {
+    Cell a = integer(1), b = integer(2);
+    Cell* x = create("script", "invalid-arg", &a);
+    Cell* same = create("script", "invalid-arg", &a);
+    Cell* other_arg = create("script", "invalid-arg", &b);
+    Cell* other_id = create("math", "overflow");
+    const ActionTable& t = type_registry::table(T_ERROR);
+    struct Case { const Cell* other; int32_t op; bool equal; } cases[] = {
+        {same, COMP_EQUAL, true}, {x, COMP_SAME, true}, {same, COMP_SAME, false},
+        {other_arg, COMP_EQUAL, false}, {other_id, COMP_EQUAL, false},
+        {same, COMP_STRICT_EQUAL, true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(t.compare(x, c.other, c.op) == 0, c.equal) << c.op;
+    Cell as_object = *x;
+    as_object.header = T_OBJECT;
+    EXPECT_EQ(t.compare(x, &as_object, COMP_EQUAL), NOT_COMPARABLE);
+    EXPECT_TRUE(x->is(T_ERROR));
+
+    Cell code = word("code");
+    EXPECT_EQ(t.select.fn(x, &code, {})->get_int(), 309);
+    Cell words = word("words");
+    Cell* listed = t.reflect(x, &words);
+    ASSERT_TRUE(listed->is(T_BLOCK));
+    EXPECT_EQ(block::ks_length_q(listed), error::FIELD_COUNT);
+    collector::Root copy;
+    t.copy(x, copy.get(), nullptr, false, nullptr);
+    EXPECT_TRUE(copy->is(T_ERROR));
+    EXPECT_NE(copy->data1, x->data1);
+    EXPECT_EQ(first_line(copy.get()), "*** Script Error: invalid argument: 1");
+    EXPECT_EQ(t.compare(x, copy.get(), COMP_EQUAL), 0);
+}
+
 TEST_F(Error, ErrorsSurviveCollections) {
     Cell a = integer(42);
     Cell* e = create("script", "invalid-arg", &a);

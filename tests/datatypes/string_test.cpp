@@ -207,6 +207,18 @@ TEST_F(StringValue, ToOfARefinementAndOfBytes) {
     EXPECT_EQ(utf8(string::to(&none_value, binary("a\xc3\xa9"), T_STRING)), "a\xc3\xa9");
     expect_error(raised([&] { string::to(&none_value, binary("a\xc3"), T_STRING); }),
                  "access", "invalid-utf8");
+    // make decodes as to does; from its head, into the requested text type.
+    Cell* bytes = binary("x\xe2\x82\xacy");
+    bytes->data1 = 1;
+    Cell* made = string::make(&none_value, bytes, T_FILE);
+    EXPECT_TRUE(made->is(T_FILE));
+    EXPECT_EQ(utf8(made), "\xe2\x82\xacy");
+    EXPECT_EQ(unit_of(made), 2u);
+    // With binary! as the target the bytes of the text are made.
+    Cell* b = string::make(&none_value, text("h\xc3\xa9"), T_BINARY);
+    ASSERT_TRUE(b->is(T_BINARY));
+    SeriesBuffer* sb = memory::buffer_of(b->data2);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sb->head_ptr()), sb->length()), "h\xc3\xa9");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -559,6 +571,39 @@ TEST_F(StringValue, SwapExchangesTheHeadCharactersAndWidens) {
     EXPECT_EQ(utf8(a), "\xd0\x96" "bc");
     Cell n{T_INTEGER, 0, 1, 0};
     expect_error(raised([&] { string::swap(a, &n); }), "script", "invalid-arg");
+}
+
+TEST_F(StringValue, SwapWithBinaryExchangesCharactersAndBytes) {
+    auto bytes = [](std::string_view s) {
+        Handle node = memory::make_bytes(uint32_t(s.size()) + 1);
+        SeriesBuffer* b = memory::buffer_of(node);
+        std::memcpy(b->tail_ptr(), s.data(), s.size());
+        b->tail += uint32_t(s.size());
+        Cell c{T_BINARY, 0, node, 0};
+        return stack::push(&c);
+    };
+    auto content = [](const Cell* c) {
+        SeriesBuffer* b = memory::buffer_of(c->data2);
+        return std::string(reinterpret_cast<const char*>(b->head_ptr()), b->length());
+    };
+    struct Case { const char* text; uint32_t wide; const char* bin; uint32_t head;
+                  bool binary_first; const char* text_after; const char* bin_after; } cases[] = {
+        {"abc", 0, "\xe9" "Z", 0, false, "\xc3\xa9" "bc", "aZ"},  // a byte comes in as a code point
+        {"abc", 0, "XYZ", 1, true, "Ybc", "XaZ"},
+        {"", 0x416, "XY", 0, false, "X", "\x16Y"},  // a wide character leaves its low byte
+        {"abc", 0, "XY", 2, false, "abc", "XY"},      // a head at the tail: nothing moves
+    };
+    for (const Case& c : cases) {
+        Cell* t = c.wide ? text_units({c.wide}, 2) : text(c.text);
+        Cell* b = bytes(c.bin);
+        b->data1 = c.head;
+        if (c.binary_first) string::swap(b, t);
+        else string::swap(t, b);
+        EXPECT_EQ(utf8(t), c.text_after) << c.text << " " << c.bin;
+        EXPECT_EQ(content(b), c.bin_after) << c.text << " " << c.bin;
+    }
+    // binary! takes swap from string!.
+    EXPECT_EQ(type_registry::table(T_BINARY).swap.fn, type_registry::table(T_STRING).swap.fn);
 }
 
 // ---------------------------------------------------------------------------------------------

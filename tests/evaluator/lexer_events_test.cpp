@@ -156,6 +156,21 @@ TEST_F(TranscodeTest, Results) {
     EXPECT_EQ(run(binary("\xEF\xBB\xBF" "a b"), {}), "[a b]");
 }
 
+TEST_F(TranscodeTest, DatesAndMoneyAreMadeAsValues) {
+    struct Case { const char* source; const char* expected; } cases[] = {
+        {"1-Jan-2000/10:00+2:00", "[d:1-Jan-2000/10:00:00+02:00]"},
+        {"$1.50 EUR$3", "[m:$1.50000 m:EUR$3.00000]"},
+        {"[2024-W03-2 -$0.5]", "[[d:16-Jan-2024 m:-$0.50000]]"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(text(c.source), {}), c.expected) << c.source;
+        EXPECT_EQ(run(binary(c.source), {}), c.expected) << c.source;
+    }
+    transcode::Args one;
+    one.one = true;
+    EXPECT_EQ(run(text("EUR$3"), one), "m:EUR$3.00000");
+}
+
 TEST_F(TranscodeTest, NextGivesTheValueAndTheRestOfTheInput) {
     transcode::Args next;
     next.next = true;

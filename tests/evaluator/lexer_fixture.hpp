@@ -12,7 +12,9 @@
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/tuple.hpp"
 #include "evaluator/lexer.hpp"
@@ -102,6 +104,8 @@ inline std::string show(const Cell& c) {
     case T_NONE: return "none";
     case T_UNSET: return "unset";
     case T_DATATYPE: return type_name(cells::datatype(c));
+    case T_DATE: return "d:" + date::text(&c);
+    case T_MONEY: return "m:" + money::text(&c, false, true);
     default: return "?" + std::to_string(c.type());
     }
 }
