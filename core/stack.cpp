@@ -110,7 +110,6 @@ static inline Cell* push_frame(const Cell* name, uint32_t kind, Handle ctx, uint
     return arguments;
 }
 
-Cell* mark(const Cell* name, uint32_t kind) { return push_frame(name, kind, 0, 0); }
 
 Cell* mark_func(const Cell* name, Handle ctx) {
     return push_frame(name, FRAME_FUNC, ctx, ctx ? context_cell(ctx)->data2 : 0);
@@ -176,14 +175,8 @@ static inline Cell* pop_frame(bool restore) {
     return old;
 }
 
-void unwind() { top = pop_frame(false) + 1; }
 void unwind_func() { top = pop_frame(true) + 1; }
 
-void unwind_last() {
-    Cell* old = pop_frame(false);
-    *arguments = *old;
-    top = old + 1;
-}
 
 void unwind_func_last() {
     Cell* old = pop_frame(true);

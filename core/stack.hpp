@@ -54,8 +54,23 @@ void init(Handle arg_node, Handle frame_node);
 // Makes both stacks as fixed series (the start-up keeps them in the root block).
 void make_stacks(Handle& arg_node, Handle& frame_node);
 
-// Marks. A word cell may be null (anonymous frame).
-Cell* mark(const Cell* name, uint32_t kind);
+// Raises stack-overflow (out of line, off the hot paths).
+[[noreturn, gnu::cold]] void push_overflow();
+
+// Marks. A word cell may be null (anonymous frame). The plain mark is inline: the interpreter
+// marks a frame for every call and every block it evaluates.
+inline Cell* mark(const Cell* name, uint32_t kind) {
+    if (frame_top >= frame_end || runtime::machine_stack_low()) [[unlikely]] push_overflow();
+    CallFrame* f = frame_top++;
+    f->header = kind << 24;
+    f->symbol = name ? name->data2 : 0;
+    f->saved_args = uint32_t(arguments - begin);
+    f->name_ctx = name ? name->data1 : 0;
+    f->func_ctx = 0;
+    f->saved_values = 0;
+    arguments = top;
+    return arguments;
+}
 Cell* mark_func(const Cell* name, Handle ctx);
 Cell* mark_func_body(const Cell* name, Handle ctx);
 inline Cell* mark_native(const Cell* name) { return mark(name, FRAME_NATIVE); }
@@ -104,10 +119,21 @@ void set_last_reset(const Cell* value);
 void revert_error();
 inline Cell* arg(int i) { return arguments + i; }
 
-// Leaving frames.
-void unwind();
+// Leaving frames. The plain unwinds are inline (frames without a function context).
+inline void unwind() {
+    CallFrame* f = --frame_top;
+    Cell* old = arguments;
+    arguments = begin + f->saved_args;
+    top = old + 1;
+}
+inline void unwind_last() {
+    CallFrame* f = --frame_top;
+    Cell* old = arguments;
+    arguments = begin + f->saved_args;
+    *arguments = *old;
+    top = old + 1;
+}
 void unwind_func();
-void unwind_last();
 void unwind_func_last();
 void unwind_drop();
 void unwind_func_drop();

@@ -56,8 +56,8 @@ inline void close(bool arg_mode) {
 
 // Saves interpreter/near and puts it back on every exit path.
 struct NearGuard {
-    Cell saved = near_cell;
-    ~NearGuard() { near_cell = saved; }
+    Root saved{near_cell};  // rooted: an explicit collection may move the node it names
+    ~NearGuard() { near_cell = saved.cell; }
 };
 
 // The value of a word bound to a context with values, without raising; null otherwise.
@@ -101,14 +101,14 @@ Status eval(const Cell* block, bool last) {
         stack::top = stack::arguments + 1;
     } else {
         near_cell = code.block.cell;
-        Handle node = code.node();
-        while (pos < code.tail()) {
+        while (true) {
             near_cell.data1 = pos;
-            near_cell.data2 = node;
+            near_cell.data2 = code.node();
             Step s = eval_expression(code, pos, false, false, false);
             if (s.status != Status::normal) [[unlikely]] return s.status;
             pos = s.pos;
-            if (pos < code.tail()) stack::top = stack::arguments;
+            if (pos >= code.tail()) break;
+            stack::top = stack::arguments;
         }
     }
     close(!last);

@@ -561,12 +561,13 @@ Status call_with(const Cell* fn_in, const Cell* const* args, int count, Cell* ou
 namespace kov::invocation {
 
 Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
-    Root fn(op_target(op));
-    Cell name = *code.at(pos);
-    uint32_t kind = fn->type();
+    Cell target = op_target(op);
+    uint32_t kind = target.type();
     if (!interpreter::tracing && pos + 1 < code.tail() && start_top->is(T_INTEGER) &&
         (kind == T_ACTION || kind == T_NATIVE)) {
-        int32_t id = int32_t(fn->data1);
+        // A native's or action's value names its entry by number: nothing here needs rooting
+        // until the general call below.
+        int32_t id = int32_t(target.data1);
         int which = -1;
         if (kind == T_ACTION) {
             if (id == A_ADD) which = OP_ADD;
@@ -619,6 +620,8 @@ Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bo
                 return {r.pos, Status::normal};
             }
             // The general call over the two operands in place.
+            Root fn(target);
+            Cell name = *code.at(pos);
             stack::top = start_top;
             stack::mark(&name, FRAME_INTERP_NATIVE);
             stack::top = start_top + 2;
@@ -639,6 +642,7 @@ Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bo
             return {r.pos, Status::normal};
         }
     }
+    Root fn(target);
     return interpreter::eval_code(fn.get(), &code, pos + 1, arg_mode, nullptr, -1, int32_t(pos), nullptr,
                                   0, true);
 }
