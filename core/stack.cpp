@@ -37,6 +37,8 @@ Handle arg_stack_node = 0, frame_stack_node = 0;
 namespace {
 
 CallFrame* error_origin = nullptr;
+// The frame frame_name last named: argument errors name the parameter of the same function.
+const CallFrame* last_named = nullptr;
 uint32_t anon_symbol = 0, body_symbol = 0;
 
 // The context cell of a context node: the first cell of its series.
@@ -68,6 +70,7 @@ void unbind() {
     frame_begin = frame_end = frame_top = nullptr;
     arg_stack_node = frame_stack_node = 0;
     error_origin = nullptr;
+    last_named = nullptr;
 }
 
 void init(Handle arg_node, Handle frame_node) {
@@ -365,9 +368,44 @@ void (*error_hook)(const Cell* error) = nullptr;
 
 // ---- argument checks ----
 
-// No function spec can be read yet: every parameter is named by the word <anon>.
-static void default_param_word(int32_t, Cell* out) {
+namespace {
+
+bool callable_type(uint32_t t) {
+    return t == T_NATIVE || t == T_ACTION || t == T_OP || t == T_FUNCTION || t == T_ROUTINE;
+}
+
+// The n-th (from 0) parameter of a spec block: its words, get-words, lit-words and refinements
+// in order, as a plain word; false past the last one.
+bool spec_param(Handle spec, int32_t n, Cell* out) {
+    SeriesBuffer* b = memory::buffer_of(spec);
+    const Cell* c = b->head_cell();
+    const Cell* tail = c + b->used() / 16;
+    for (; c < tail; c++) {
+        uint32_t t = c->type();
+        if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD && t != T_REFINEMENT) continue;
+        if (n-- == 0) {
+            *out = Cell{T_WORD, 0, c->data2, 0xFFFFFFFFu};
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// The parameter word of the function that names the last named frame, read from its spec; the
+// word <anon> when that frame's name does not lead to a function value or the spec is shorter.
+static void default_param_word(int32_t n, Cell* out) {
     *out = runtime_words::words::anon.header ? runtime_words::words::anon : Cell{T_WORD, 0, 0, 0xFFFFFFFF};
+    const CallFrame* f = last_named;
+    if (!f || f <= frame_begin || f >= frame_top || f->symbol == 0 || !f->name_ctx || n < 0) return;
+    int32_t slot = context::find_word(f->name_ctx, f->symbol, false);
+    if (slot < 0) slot = context::find_word(f->name_ctx, f->symbol, true);
+    if (slot < 0) return;
+    const Cell* v = context::reachable_value(context::cell(f->name_ctx), uint32_t(slot));
+    if (!v || !callable_type(v->type()) || !v->data2) return;
+    Cell word;
+    if (spec_param(v->data2, n, &word)) *out = word;
 }
 void (*param_word)(int32_t n, Cell* out) = default_param_word;
 
@@ -434,12 +472,14 @@ void frame_name(Cell* out) {
     if (f >= frame_top) f = ctop();
     while (f > frame_begin && (named_hidden(f) || f->symbol == 0)) f--;
     if (f <= frame_begin || f->symbol == 0) {
+        last_named = nullptr;
         *out = Cell{T_WORD, 0, not_found_symbol, 0xFFFFFFFF};
         if (runtime_words::words::not_found.header) *out = runtime_words::words::not_found;
         return;
     }
     // The word of the name context, with its slot there so that it can be looked up; a name
     // that has no slot (such as self) keeps its context and no index.
+    last_named = f;
     *out = frame_word(f, f->name_ctx);
     if (!out->data1) *out = Cell{T_WORD, f->name_ctx, f->symbol, 0xFFFFFFFF};
 }

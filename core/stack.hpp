@@ -220,8 +220,8 @@ void set_refinement_args(const Cell* logic, int32_t index, int32_t count);
 // Script error bad-make-arg with the two values.
 [[noreturn]] void raise_bad_make_arg(const Cell* value, const Cell* spec);
 
-// The parameter word of the current function for argument errors (the word <anon> until
-// function specs exist).
+// The parameter word (n from 0) of the function whose frame frame_name last named, from that
+// function's spec, for argument errors; the word <anon> when it cannot be found.
 extern void (*param_word)(int32_t n, Cell* out);
 
 // Restores the stacks (arguments base, top and top frame) to the state they had when it was
