@@ -39,9 +39,19 @@ inline void result(const Cell& v) {
 
 // ---- case change ----
 
+bool text_type(uint32_t t) {
+    return t == T_STRING || t == T_FILE || t == T_URL || t == T_TAG || t == T_EMAIL || t == T_REF;
+}
+
 // The /part limit as change_case takes it: a float! or percent! count truncated toward zero
-// (clamped to the integer range); NaN is left as it is so that it is refused there.
-Cell part_limit(const Cell* limit) {
+// (clamped to the integer range), NaN left as it is so that it is refused there; a position in
+// the same text seen through another text type (as makes those) retyped to the value's type.
+Cell part_limit(const Cell* value, const Cell* limit) {
+    if (text_type(limit->type()) && text_type(value->type()) && limit->data2 == value->data2) {
+        Cell c = *limit;
+        c.header = (c.header & ~CELL_TYPE_MASK) | value->type();
+        return c;
+    }
     if (!limit->is(T_FLOAT) && !limit->is(T_PERCENT)) return *limit;
     double d = limit->get_float();
     if (std::isnan(d)) return *limit;
@@ -53,7 +63,7 @@ Cell part_limit(const Cell* limit) {
 Status change_case(const int32_t* refs, bool upper) {
     Cell* a = args();
     if (refs[0] >= 0) {
-        Cell limit = part_limit(&a[refs[0]]);
+        Cell limit = part_limit(&a[0], &a[refs[0]]);
         a[refs[0]] = limit;
         unicode::change_case(&a[0], &a[refs[0]], upper);
     } else {
