@@ -4,6 +4,8 @@
 #include "evaluator/checksum.hpp"
 #include "evaluator/natives_compare.hpp"
 #include "evaluator/natives_control.hpp"
+#include "evaluator/natives_math.hpp"
+#include "evaluator/natives_sets.hpp"
 #include "evaluator/transcode.hpp"
 
 namespace kov::natives {
@@ -12,6 +14,8 @@ void init() {
     for (NativeFn& f : table) f = nullptr;
     control::init();
     compare::init();
+    sets::init();
+    math_natives::init();
     transcode::init();
     table[checksum::NATIVE_NUMBER - 1] = checksum::native;
 }
