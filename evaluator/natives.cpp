@@ -5,6 +5,8 @@
 #include "evaluator/natives_compare.hpp"
 #include "evaluator/natives_control.hpp"
 #include "evaluator/natives_convert.hpp"
+#include "evaluator/natives_math.hpp"
+#include "evaluator/natives_sets.hpp"
 #include "evaluator/transcode.hpp"
 
 namespace kov::natives {
@@ -14,6 +16,8 @@ void init() {
     control::init();
     compare::init();
     convert::init();
+    sets::init();
+    math_natives::init();
     transcode::init();
     table[checksum::NATIVE_NUMBER - 1] = checksum::native;
 }
