@@ -4,6 +4,7 @@
 #include "evaluator/checksum.hpp"
 #include "evaluator/natives_compare.hpp"
 #include "evaluator/natives_control.hpp"
+#include "evaluator/natives_words.hpp"
 #include "evaluator/transcode.hpp"
 
 namespace kov::natives {
@@ -12,6 +13,7 @@ void init() {
     for (NativeFn& f : table) f = nullptr;
     control::init();
     compare::init();
+    words::init();
     transcode::init();
     table[checksum::NATIVE_NUMBER - 1] = checksum::native;
 }
