@@ -189,7 +189,7 @@ Status set(const int32_t* refs) {
         set_block(target.get(), value.get(), any, some, spread);
         stack::unwind_drop();
     } else {
-        if (!(some && value->is(T_NONE))) assign(target.get(), value.get());
+        assign(target.get(), value.get());
     }
     result(value.cell);
     return Status::normal;
