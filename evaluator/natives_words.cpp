@@ -74,18 +74,31 @@ void map_pairs(const Cell* map_in, Cell* out) {
     *out = pairs.cell;
 }
 
+// Gives a bound word that its context has not resolved yet (slot -1) the slot of its spelling,
+// looked up as a set does (exact spelling first). False when the context has no such word.
+// `self` and unbound words are left as they are.
+bool resolve(Cell* word) {
+    Handle ctx = word->data1;
+    uint32_t self = context::self_symbol();
+    if (!ctx || int32_t(word->data3) != -1 || (self && word->data2 == self)) return true;
+    int32_t slot = context::find_word(ctx, word->data2, false);
+    if (slot < 0) slot = context::find_word(ctx, word->data2, true);
+    if (slot < 0) return false;
+    word->data3 = uint32_t(slot);
+    return true;
+}
+
 // The value cell a word reaches without raising: null for an unbound word, a word that its
-// context does not resolve, or a context whose values are not present (a function that is not
+// context does not hold, or a context whose values are not present (a function that is not
 // running).
-const Cell* value_or_null(const Cell* word) {
+const Cell* value_or_null(const Cell* word_in) {
+    Cell w = *word_in;
+    if (!resolve(&w)) return nullptr;
+    const Cell* word = &w;
     Handle ctx = word->data1;
     if (!ctx) return nullptr;
     int32_t slot = int32_t(word->data3);
-    if (slot == -1) {
-        uint32_t self = context::self_symbol();
-        if (self && word->data2 == self) return context::owner(ctx);
-        return nullptr;
-    }
+    if (slot == -1) return context::owner(ctx);  // self
     Cell* c = context::cell(ctx);
     if (!c->data2) return nullptr;
     if (context::on_stack_q(c)) return context::reachable_value(c, uint32_t(slot));
@@ -112,7 +125,15 @@ Status get(const int32_t* refs) {
         Cell v = *values;
         result(v);
     } else {
-        Cell v = *context::get(target.get());
+        // A word that its context has not resolved yet is looked up by its spelling (the way a
+        // set does); one that is not there has no value.
+        Cell w = target.cell;
+        if (!resolve(&w)) {
+            if (!any) stack::raise_error("script", "no-value", {target.get()});
+            result(cells::make_unset());
+            return Status::normal;
+        }
+        Cell v = *context::get(&w);
         result(v);
     }
     if (!any && stack::arguments->is(T_UNSET)) stack::raise_error("script", "no-value", {target.get()});
@@ -248,8 +269,9 @@ Status bind(const int32_t* refs) {
     Root target(a[0]), where(a[1]);
     uint32_t wt = where->type();
     Handle ctx = where->data1;
-    bool self_mode = wt != T_FUNCTION;
     if (word::any_word_q(wt) && !ctx) stack::raise_error("script", "not-defined", {where.get()});
+    // `self` in the block names the object whose context it is bound to.
+    bool self_mode = context::kind_of(context::cell(ctx)) == context::KIND_OBJECT;
     if (target->is(T_BLOCK)) {
         if (copy) {
             Cell* c = block::clone(target.get(), true, true);
