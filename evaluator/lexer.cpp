@@ -19,6 +19,7 @@
 #include "datatypes/function.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/lexer_tables.hpp"
 #include "evaluator/loaders.hpp"
 
@@ -887,6 +888,20 @@ bool scan_text_into(Cell* out_block, const Cell* text, int32_t* consumed) {
     return true;
 }
 
+// The word datatype's services: the datatype of a text's first token, and the first value of a
+// text value loaded as a whole (false when the text holds more than that value).
+uint32_t scan_type_of(const uint8_t* utf8, uint32_t length) {
+    collector::Root out;
+    ScanOptions o;
+    o.scan = true;
+    int32_t type = scan(out.get(), utf8, length, o, nullptr);
+    return type > 0 ? uint32_t(type) : 0;
+}
+
+bool scan_first_of(const Cell* text, Cell* out) {
+    return cell::scan_first_value(text, out) != &cell::scan_failure;
+}
+
 }  // namespace
 
 void init() {
@@ -898,6 +913,8 @@ void init() {
     current = nullptr;
     if (buffer.size() < INITIAL_CELLS) buffer.assign(INITIAL_CELLS, cells::make_none());
     cell::scan_string_hook = scan_text_into;
+    word::lexer.scan_type = scan_type_of;
+    word::lexer.scan_first_value = scan_first_of;
 }
 
 }  // namespace kov::lexer

@@ -79,8 +79,8 @@ struct ScanOptions {
     const Cell* into = nullptr;      // /into block
 };
 
-// Allocates the shared buffers and installs the hooks of the lexer (the collector's marker and
-// cell::scan_first_value). Runs at start-up; a repeated call forgets every active scan.
+// Allocates the shared buffers and installs the hooks of the lexer (the collector's marker,
+// cell::scan_first_value and the word datatype's scanning services). Runs at start-up; a repeated call forgets every active scan.
 void init();
 
 // Scans `length` bytes of UTF-8 text. `out` (rooted) receives the result: in load mode a block!

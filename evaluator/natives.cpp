@@ -7,6 +7,7 @@
 #include "evaluator/natives_convert.hpp"
 #include "evaluator/natives_math.hpp"
 #include "evaluator/natives_sets.hpp"
+#include "evaluator/natives_words.hpp"
 #include "evaluator/transcode.hpp"
 
 namespace kov::natives {
@@ -18,6 +19,7 @@ void init() {
     convert::init();
     sets::init();
     math_natives::init();
+    words::init();
     transcode::init();
     table[checksum::NATIVE_NUMBER - 1] = checksum::native;
 }

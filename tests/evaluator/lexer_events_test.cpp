@@ -5,6 +5,7 @@
 
 #include "core/cell.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/transcode.hpp"
 #include "tests/evaluator/lexer_fixture.hpp"
@@ -240,6 +241,27 @@ TEST_F(TranscodeTest, FirstValueOfAText) {
         collector::Root out;
         const Cell* r = cell::scan_first_value(src.get(), out.get());
         EXPECT_EQ(r == &cell::scan_failure ? "failure" : show(*r), c.expected) << c.text;
+    }
+}
+
+// The services that the word datatype's make and to use are the lexer's once it is set up.
+TEST_F(TranscodeTest, WordServices) {
+    ASSERT_NE(word::lexer.scan_first_value, nullptr);
+    ASSERT_NE(word::lexer.scan_type, nullptr);
+    const struct { const char* text; const char* expected; } firsts[] = {
+        {"abc", "abc"}, {"x:", "x:"}, {"", "unset"}, {"a b", "failure"}, {"12", "12"}};
+    for (const auto& c : firsts) {
+        collector::Root src(text(c.text));
+        collector::Root out;
+        bool ok = word::lexer.scan_first_value(src.get(), out.get());
+        EXPECT_EQ(ok ? show(*out) : "failure", c.expected) << c.text;
+    }
+    const struct { const char* text; uint32_t type; } types[] = {
+        {"abc", T_WORD}, {"x:", T_SET_WORD}, {":y", T_GET_WORD}, {"'z", T_LIT_WORD},
+        {"/r", T_REFINEMENT}, {"123", T_INTEGER}, {"", 0}};
+    for (const auto& c : types) {
+        auto bytes = reinterpret_cast<const uint8_t*>(c.text);
+        EXPECT_EQ(word::lexer.scan_type(bytes, uint32_t(std::strlen(c.text))), c.type) << c.text;
     }
 }
 
