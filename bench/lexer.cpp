@@ -44,7 +44,8 @@ const char* const lua_lines[] = {
     "rect = {size = {100, 200}, color = {255, 128, 0}, when = {10, 30, 15}, id = 'abc-123'}\n",
     "text = [[a long string that spans\n    two lines with {escapes}]]\n",
     "load_file('data/input.txt', 'http://example.com/path?query=1', 12.5, -3.25e10)\n",
-    "for key, value in pairs(t) do result[#result + 1] = {key, value * 2} end\n",
+    // no loop locals: a chunk may declare at most 32767 of them in all
+    "while x < 0 do result[#result + 1] = {x, y * 2} end\n",
 };
 
 std::string source(const char* const* lines, size_t bytes) {
