@@ -12,6 +12,7 @@
 #include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/string.hpp"
 #include "evaluator/lexer.hpp"
 #include "platform/kovbin.hpp"
 #include "platform/lz.hpp"
@@ -60,12 +61,11 @@ bool byte_series(uint32_t t) {
 
 std::string differ(const Cell& a, const Cell& b, const std::string& at) {
     uint32_t t = a.type();
-    std::string here = at.empty() ? "top" : at;
     auto say = [&](const char* what) {
-        return here + ": datatype " + std::to_string(t) + " " + what;
+        return at + ": datatype " + std::to_string(t) + " " + what;
     };
     if (a.header != b.header) {
-        if (t != b.type()) return here + ": datatype";
+        if (t != b.type()) return at + ": datatype " + std::to_string(t) + " against " + std::to_string(b.type());
         return say("flags");
     }
     if (!cell_series(t) && !byte_series(t)) {
@@ -93,20 +93,36 @@ std::string differ(const Cell& a, const Cell& b, const std::string& at) {
     return {};
 }
 
+// A string! of ASCII text in `out` (rooted).
+void ascii_at(Cell* out, std::string_view text) {
+    string::make_at(out, uint32_t(text.size()));
+    SeriesBuffer* b = memory::buffer_of(cells::series_node(*out));
+    std::memcpy(b->head_ptr(), text.data(), text.size());
+    b->tail = b->head + uint32_t(text.size());
+}
+
+// Raises script invalid-data naming what is wrong with the payload.
+[[noreturn]] void raise_invalid(std::string_view what) {
+    Root why;
+    ascii_at(why.get(), what);
+    stack::raise_error("script", "invalid-data", {why.get()});
+}
+
 }  // namespace
 
-std::string difference(const Cell* a, const Cell* b) { return differ(*a, *b, ""); }
+std::string difference(const Cell* a, const Cell* b) { return differ(*a, *b, "top"); }
 
 void decode(const uint8_t* data, size_t length, Cell* out) {
-    Root blk;
+    if (length < 8 || std::memcmp(data, "KOVBIN", 6) != 0) raise_invalid("no Kovbin header");
+    Root blk, culprit;
+    ascii_at(culprit.get(), "corrupt compressed body");
     block::make_at(blk.get(), 1);
     {
         CodecVariant variant;
-        kovbin::decode(data, length, blk.get(), true);
+        kovbin::decode(data, length, blk.get(), true, culprit.get());
     }
     const Cell* first = memory::buffer_of(blk->data2)->head_cell();
-    if (block::ks_length_q(blk.get()) != 1 || !first->is(T_BLOCK))
-        stack::raise_error("script", "invalid-data");
+    if (block::ks_length_q(blk.get()) != 1 || !first->is(T_BLOCK)) raise_invalid("not one block");
     *out = *first;
 }
 
