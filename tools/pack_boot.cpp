@@ -2,12 +2,13 @@
 //   kov-pack OUT.cpp
 // Starts the runtime as the program does, packs every file of the text table it is linked with
 // (boot/payload.hpp: lex, encode, compress, decode and compare, encode again and compare), and
-// writes OUT.cpp holding the payload in the same table shape. Any mismatch fails the build with
+// writes OUT.cpp holding the payload in the same table shape (unless it holds that already). Any mismatch fails the build with
 // the file's name and what differed; OUT.cpp is then left as it was.
 #include <pthread.h>
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,14 @@ int pack_all(const char* out) {
         "#include \"boot/embedded.hpp\"\n\nnamespace kov::embedded {\n\nnamespace {\n" +
         arrays + "}  // namespace\n\nconst Form form = Form::payload;\n\nconst File files[] = {\n" +
         table + "    {nullptr, nullptr, 0}};\n\n}  // namespace kov::embedded\n";
+    std::printf("kov-pack: %d files, %zu bytes of text, %zu bytes of payload\n", i, text_bytes,
+                payload_bytes);
+    // The same table as before is left alone, so that nothing that links it is rebuilt.
+    {
+        std::ifstream old(out, std::ios::binary);
+        std::string before((std::istreambuf_iterator<char>(old)), std::istreambuf_iterator<char>());
+        if (old && before == text) return 0;
+    }
     std::string tmp = std::string(out) + ".tmp";
     {
         std::ofstream o(tmp, std::ios::binary | std::ios::trunc);
@@ -80,8 +89,6 @@ int pack_all(const char* out) {
         std::fprintf(stderr, "kov-pack: cannot write %s\n", out);
         return 1;
     }
-    std::printf("kov-pack: %d files, %zu bytes of text, %zu bytes of payload\n", i, text_bytes,
-                payload_bytes);
     return 0;
 }
 
