@@ -103,7 +103,10 @@ void* run(void* p) {
     boot::booting = false;
     collector::state.enabled = true;
     job->status = pack_all(job->out);
-    return nullptr;
+    // Ends here, on the thread that installed the fault handlers' signal stack (a sanitizer
+    // runtime would otherwise take that stack for its own when the thread ends).
+    std::fflush(nullptr);
+    runtime::exit_process(job->status);
 }
 
 }  // namespace
