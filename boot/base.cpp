@@ -7,12 +7,14 @@
 #include <string>
 
 #include "boot/embedded.hpp"
+#include "boot/payload.hpp"
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/context.hpp"
 #include "core/output.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
@@ -107,13 +109,41 @@ Status do_text(std::string_view text, std::string_view) {
     return s;
 }
 
+Status do_payload(const uint8_t* data, size_t length, std::string_view name) {
+    collector::Root code;
+    std::string why;
+    {
+        stack::Snapshot saved;
+        stack::mark_try(nullptr);
+        Status s = stack::receive(THROW_ERROR, [&] {
+            payload::decode(data, length, code.get());
+            return Status::normal;
+        });
+        if (s != Status::normal) {
+            collector::Root e(stack::top[-1]);
+            why = e->is(T_ERROR) ? error::report(e.get()) : "not decodable";
+            if (size_t nl = why.find('\n'); nl != std::string::npos) why.resize(nl);
+            if (why.rfind("*** ", 0) == 0) why.erase(0, 4);
+            why = "*** Boot payload damaged: " + std::string(name) + ": " + why + "\n";
+        }
+    }
+    if (!why.empty()) {
+        output::write_c_string(why.c_str());
+        runtime::exit_process(DAMAGED_PAYLOAD_STATUS);
+    }
+    stack::Snapshot saved;
+    return stack::receive(THROW_CATCH_LEVEL, [&] { return interpreter::eval(code.get(), false); });
+}
+
 void run() {
     define_datatypes();
     define_make();
     for (const char* name : ORDER) {
-        std::string_view text = embedded::text(name);
-        if (text.empty()) continue;
-        Status s = do_text(text, name);
+        std::string_view bytes = embedded::text(name);
+        if (bytes.empty()) continue;
+        Status s = embedded::form == embedded::Form::payload
+                       ? do_payload(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), name)
+                       : do_text(bytes, name);
         if (s != Status::normal) runtime::runtime_error(FATAL_NO_CATCH, 0);
     }
     define_ops();
