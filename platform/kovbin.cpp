@@ -869,9 +869,12 @@ public:
     }
 };
 
+// A damaged start-up payload: the report, then a failing exit status (the program cannot run
+// without its boot library, so ending "successfully" would hide the damage).
+constexpr int BOOT_FAILURE_STATUS = 2;
 [[noreturn]] void boot_failure(const char* message) {
     std::fprintf(stdout, "%s\n", message);
-    runtime::exit_process(0);
+    runtime::exit_process(BOOT_FAILURE_STATUS);
 }
 
 }  // namespace

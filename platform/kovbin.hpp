@@ -32,7 +32,8 @@ extern uint32_t literal_base;
 
 // Decodes `length` bytes and appends the values to the block value `out_block` (rooted). With
 // `raise_errors` a bad magic or corrupt compressed data raises script invalid-data with
-// `culprit` (or none); otherwise (the start-up) it prints the report and ends the process.
+// `culprit` (or none); otherwise (the start-up) it prints the report and ends the process with
+// status 2.
 // Structural violations raise script kb-invalid-record with the 1-based offset of the failing
 // read; values that cannot be loaded raise access no-codec. Values appended before a failure
 // stay in the block.

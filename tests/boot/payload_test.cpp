@@ -294,5 +294,32 @@ TEST_F(Payload, DamagedPayloadEndsTheProcessWithItsReport) {
     EXPECT_EQ(text, "");
 }
 
+// The start-up decoder of the literal payload reports a bad header or a corrupt compressed body
+// and fails the process; it never ends with status 0.
+TEST_F(Payload, BootDecoderFailsTheProcessOnDamage) {
+    std::string big_text;
+    for (int i = 0; i < 100; i++) big_text += "alpha beta gamma delta ";
+    std::vector<uint8_t> lz_bad = packed(big_text);
+    ASSERT_TRUE(lz_bad[7] & kovbin::FLAG_COMPRESSED);
+    lz_bad.resize(20);
+    std::vector<uint8_t> bad_magic = packed("[1 2]");
+    bad_magic[0] = 'X';
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        const char* report;
+    };
+    const Case cases[] = {
+        {"bad magic", bad_magic, "Error: Not a Kovbin file!\n"},
+        {"corrupt compressed body", lz_bad, "Error: Kovbin compressed data corrupted!\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto [status, text] = run_captured([&] { kovbin::decode_boot(c.bytes.data(), c.bytes.size(), true); });
+        EXPECT_EQ(status, 2);
+        EXPECT_EQ(text, c.report);
+    }
+}
+
 }  // namespace
 }  // namespace kov
