@@ -4,6 +4,7 @@
 #include "evaluator/checksum.hpp"
 #include "evaluator/natives_compare.hpp"
 #include "evaluator/natives_control.hpp"
+#include "evaluator/natives_loops.hpp"
 #include "evaluator/transcode.hpp"
 
 namespace kov::natives {
@@ -11,6 +12,7 @@ namespace kov::natives {
 void init() {
     for (NativeFn& f : table) f = nullptr;
     control::init();
+    loops::init();
     compare::init();
     transcode::init();
     table[checksum::NATIVE_NUMBER - 1] = checksum::native;
