@@ -8,6 +8,10 @@
 // itself.
 #include "evaluator/natives_loops.hpp"
 
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/context.hpp"
@@ -132,29 +136,52 @@ Status forall(const int32_t*) {
 
 // remove-each 'word data body
 //
-// State: the word count at arguments[-3], the data at [-2], the word or words at [-1]. Each
-// iteration whose body ends normally with a truthy value removes the values it took at once, so
-// the data is whole and consistent whenever the body runs and however the loop ends (break, an
-// error, a throw): what was removed stays removed, the rest is untouched.
+// State: the word count at arguments[-3], the data at [-2], the word or words at [-1]. An
+// iteration whose body ends normally with a truthy value marks the values it took; the marked
+// values are removed in one pass when the loop ends, however it ends (normally, by break, by an
+// error or a throw), so a whole loop costs one walk of the data and the data is left whole and
+// consistent. While the loop runs the body sees the data as it was; a body that changes the
+// data's length moves the values under the marks, which stay at their positions.
 Status remove_each(const int32_t*) {
     Cell* a = args();
+    Root data(a[1]);
     bool multi = a[0].is(T_BLOCK);
     int32_t n = multi ? word_count(&a[0]) : 1;
+    uint32_t start = cells::series_index(a[1]);
+    std::vector<uint8_t> gone;
+    auto finish = [&] {
+        if (!gone.empty()) series::remove_marked(data.get(), start, gone.data(), uint32_t(gone.size()));
+        gone.clear();
+    };
     Cell count = cells::make_integer(n);
     stack::push(&count);
     stack::push(&a[1]);
     stack::push(&a[0]);
     open_loop();
-    while (n > 0 && step(multi, n)) {
-        Status s = run_body(&a[2]);
-        if (s == Status::brk) break;
-        if (s == Status::cont) continue;
-        if (s != Status::normal) return s;
-        remove_each_step(n, stack::arguments);
+    try {
+        while (n > 0 && step(multi, n)) {
+            Status s = run_body(&a[2]);
+            if (s == Status::brk) break;
+            if (s == Status::cont) continue;
+            if (s != Status::normal) {
+                finish();
+                return s;
+            }
+            if (!cells::truthy(*stack::arguments)) continue;
+            uint32_t next = cells::series_index(*(stack::arguments - 2));
+            uint32_t first = next - std::min(next - start, uint32_t(n));
+            if (gone.size() < next - start) gone.resize(next - start, 0);
+            for (uint32_t i = first; i < next; i++) gone[i - start] = 1;
+        }
+    } catch (...) {
+        finish();
+        throw;
     }
     end_loop();
-    *stack::arguments = a[1];
-    stack::top = stack::arguments + 1;
+    Cell* out = stack::arguments;
+    finish();
+    *out = data.cell;
+    stack::top = out + 1;
     return Status::normal;
 }
 
