@@ -353,6 +353,15 @@ struct Call {
                     if (pos < tail()) pos++;
                     continue;
                 }
+                if (fetch_mode > 0 && pos >= tail()) {
+                    // Applied: a missing trailing argument is none!, as in the first phase (a
+                    // function's slot already holds none!).
+                    if (truth && !is_fn) {
+                        Cell none = cells::make_none();
+                        stack::push(&none);
+                    }
+                    continue;
+                }
                 Status s = fetch(a, fetch_mode & interpreter::FETCH_SAFER);
                 if (s != Status::normal) return s;
                 if (truth) {
