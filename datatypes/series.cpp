@@ -484,6 +484,39 @@ Cell* take_action(Cell* s, const Cell* part, bool, bool last) { return take(s, p
 
 }  // namespace
 
+int32_t remove_marked(const Cell* s_in, uint32_t from, const uint8_t* gone, uint32_t count) {
+    collector::Root s(*s_in);
+    s->data1 = from;
+    uint32_t len = buf(s.get())->length();
+    uint32_t end = std::min(len, from < len ? from + count : from);
+    int32_t removed = 0;
+    for (uint32_t i = from; i < end; i++) removed += gone[i - from] != 0;
+    if (!removed) return 0;
+    int owner = report(s.get(), "remove", int32_t(from), removed);
+    // A change handler may have changed the series: the marks stay where they were, cut to it.
+    SeriesBuffer* b = buf(s.get());
+    len = b->length();
+    end = std::min(len, from < len ? from + count : from);
+    int shift = b->shift();
+    uint32_t w = from;
+    for (uint32_t i = from; i < len;) {
+        if (i < end && gone[i - from]) {
+            i++;
+            continue;
+        }
+        uint32_t run = i;  // a run of kept elements moves down in one piece
+        while (run < len && !(run < end && gone[run - from])) run++;
+        if (w != i) std::memmove(elem(b, w), elem(b, i), size_t(run - i) << shift);
+        w += run - i;
+        i = run;
+    }
+    removed = int32_t(len - w);
+    b->tail = b->head + (w << shift);
+    if (Handle table = table_of(s.get())) hashtable::rebuild(table, int32_t(w));
+    if (owner) report(s.get(), "removed", int32_t(from), removed);
+    return removed;
+}
+
 // ---- shared cores ----
 
 Cell* copy(const Cell* s_in, Cell* result, const Cell* part) {

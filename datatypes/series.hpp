@@ -59,6 +59,11 @@ Cell* copy(const Cell* s, Cell* result, const Cell* part);
 // it; none when the series is empty from its head.
 Cell* take(Cell* s, const Cell* part, bool last);
 
+// Removes, in one pass, the elements from index `from` whose flag in `gone` (count flags, one
+// per element from `from`) is set; the others keep their order. Flags past the tail are ignored.
+// The owner hears of one removal at `from`. Answers the number of elements removed.
+int32_t remove_marked(const Cell* s, uint32_t from, const uint8_t* gone, uint32_t count);
+
 // The inits register "series!" (no parent).
 void init();
 

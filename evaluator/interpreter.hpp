@@ -87,10 +87,11 @@ Step eval_path(const Cell* path, Code& code, uint32_t pos, bool set, bool get, b
 // Calls a function value (native!, action!, function!, routine!). `pos` is where its arguments
 // start; `call_pos` the position of the word that named it (or -1); `path` the path whose
 // following elements are its refinements (or null), `name_index` the path element that named
-// it; `parent` the value the function was reached through (or null).
+// it; `parent` the value the function was reached through (or null); `name` a word that names
+// the call instead (apply's word), or null.
 Step eval_code(const Cell* fn, Code* code, uint32_t pos, bool arg_mode, const Cell* path,
                int32_t name_index, int32_t call_pos, const Cell* parent, int fetch_mode,
-               bool infix);
+               bool infix, const Cell* name = nullptr);
 
 // Runs a function! whose arguments are in place in the current frame (a function frame): the
 // body is evaluated with the function's context pointing at the frame; return and exit end

@@ -239,13 +239,23 @@ struct Call {
                         if (s != Status::normal) return s;
                     }
                     check_type(&name, top(), e);
-                } else if (is_fn) {
-                    Cell none = cells::make_none();
-                    stack::push(&none);
-                } else if (fetch_mode == interpreter::FETCH_POSITIONAL && !path && pos < tail()) {
-                    Status s = fetch(e, false);
-                    if (s != Status::normal) return s;
-                    stack::pop(1);
+                } else {
+                    // An argument of a refinement that is not used: a function keeps a none!
+                    // slot for it; given positionally, its value is passed over (evaluated and
+                    // dropped, or with /safer skipped unevaluated).
+                    if (is_fn) {
+                        Cell none = cells::make_none();
+                        stack::push(&none);
+                    }
+                    if ((fetch_mode & interpreter::FETCH_POSITIONAL) && !path && pos < tail()) {
+                        if (fetch_mode & interpreter::FETCH_SAFER) {
+                            pos++;
+                        } else {
+                            Status s = fetch(e, false);
+                            if (s != Status::normal) return s;
+                            stack::pop(1);
+                        }
+                    }
                 }
             } else if (e.kind == ARG_REFINEMENT) {
                 if (is_fn) {
@@ -285,7 +295,6 @@ struct Call {
 
     // Phase 2: refinements named by the path's elements after the name, or in the block.
     Status refine() {
-        bool named = fetch_mode & interpreter::FETCH_NAMED;
         Root p(path ? *path : cells::make_none());
         uint32_t pi = uint32_t(name_index + 1);
         bool seen = false;
@@ -344,6 +353,15 @@ struct Call {
                     if (pos < tail()) pos++;
                     continue;
                 }
+                if (fetch_mode > 0 && pos >= tail()) {
+                    // Applied: a missing trailing argument is none!, as in the first phase (a
+                    // function's slot already holds none!).
+                    if (truth && !is_fn) {
+                        Cell none = cells::make_none();
+                        stack::push(&none);
+                    }
+                    continue;
+                }
                 Status s = fetch(a, fetch_mode & interpreter::FETCH_SAFER);
                 if (s != Status::normal) return s;
                 if (truth) {
@@ -384,7 +402,8 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
     return fetch_mode > 0 ? rw::words::applied : rw::words::anon;
 }
 
-// The function value an op! stands for.
+}  // namespace
+
 Cell op_target(const Cell* op) {
     uint32_t src = native::op_source(op);
     if (function_q(src)) {
@@ -396,8 +415,6 @@ Cell op_target(const Cell* op) {
     return f;
 }
 
-}  // namespace
-
 }  // namespace kov::invocation
 
 namespace kov::interpreter {
@@ -406,7 +423,7 @@ using invocation::Call;
 
 Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const Cell* path,
                int32_t name_index, int32_t call_pos, const Cell* /*parent*/, int fetch_mode,
-               bool infix) {
+               bool infix, const Cell* name) {
     Cell* slot = nullptr;
     const Cell* fn = fn_in;
     if (!infix) {
@@ -415,7 +432,8 @@ Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const
     }
     Call call;
     call.fn = fn;
-    call.name = invocation::call_name(code, path, name_index, call_pos, fetch_mode);
+    call.name = name && name->is(T_WORD) ? *name
+                                         : invocation::call_name(code, path, name_index, call_pos, fetch_mode);
     call.code = code;
     call.pos = pos;
     call.path = path;

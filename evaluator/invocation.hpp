@@ -67,6 +67,10 @@ inline const ArgEntry* list_entries(Handle node) {
 interpreter::Step call_operator(const Cell* op, interpreter::Code& code, uint32_t pos, Cell* start_top,
                                 bool arg_mode);
 
+// The function value an op! stands for: the function! or routine! it keeps, or the native! or
+// action! cell retyped.
+Cell op_target(const Cell* op);
+
 // Fills the datatypes' hooks that run Kov code (function handlers of objects, evaluation of
 // object specs, sort comparators, lexer callbacks).
 void install_hooks();

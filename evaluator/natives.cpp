@@ -8,6 +8,7 @@
 #include "evaluator/natives_math.hpp"
 #include "evaluator/natives_sets.hpp"
 #include "evaluator/natives_words.hpp"
+#include "evaluator/natives_loops.hpp"
 #include "evaluator/transcode.hpp"
 
 namespace kov::natives {
@@ -15,6 +16,7 @@ namespace kov::natives {
 void init() {
     for (NativeFn& f : table) f = nullptr;
     control::init();
+    loops::init();
     compare::init();
     convert::init();
     sets::init();

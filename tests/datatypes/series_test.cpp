@@ -125,6 +125,29 @@ TEST_F(Series, RemoveWithPart) {
     EXPECT_EQ(symbol::name(arg.data2), "part");
 }
 
+TEST_F(Series, RemoveMarkedKeepsTheOrderOfTheRest) {
+    using F = std::vector<uint8_t>;
+    struct Case { uint32_t from; F gone; V expect; int32_t removed; } cases[] = {
+        {0, {1, 0, 1, 0, 1}, {2, 4}, 3},
+        {0, {0, 0, 0, 0, 0}, {1, 2, 3, 4, 5}, 0},
+        {0, {1, 1, 1, 1, 1}, {}, 5},
+        {1, {1, 1}, {1, 4, 5}, 2},
+        {2, {0, 1}, {1, 2, 3, 5}, 1},
+        {3, {1, 1, 1, 1}, {1, 2, 3}, 2},   // flags past the tail are ignored
+        {5, {1}, {1, 2, 3, 4, 5}, 0},      // from the tail
+        {9, {1}, {1, 2, 3, 4, 5}, 0},      // from past the tail
+        {0, {}, {1, 2, 3, 4, 5}, 0},
+        {0, {0, 1, 1, 0}, {1, 4, 5}, 2},
+    };
+    for (const Case& c : cases) {
+        Root s;
+        ints(s, {1, 2, 3, 4, 5});
+        int32_t n = series::remove_marked(s.get(), c.from, c.gone.data(), uint32_t(c.gone.size()));
+        EXPECT_EQ(n, c.removed) << "from " << c.from;
+        EXPECT_EQ(all(s.get()), c.expect) << "from " << c.from;
+    }
+}
+
 TEST_F(Series, RemoveKeyTakesTheKeyAndWhatFollows) {
     Root s;
     ints(s, {1, 2, 3, 4});
