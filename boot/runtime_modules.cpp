@@ -1,6 +1,7 @@
 // The start-up steps that belong to the layers above the core: the random generator, the
 // datatype registrations, the evaluator's method words and the error catalogue, run by
 // boot::init_runtime in its order.
+#include "boot/system_routines.hpp"
 #include "core/boot.hpp"
 #include "core/context.hpp"
 #include "core/symbol.hpp"
@@ -105,6 +106,7 @@ void init_errors() { error::init_catalogue(); }
 
 void init_evaluator() {
     natives::init();
+    system_routines::init();
     interpreter::init();
 }
 

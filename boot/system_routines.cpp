@@ -1,0 +1,398 @@
+// The system routines (see system_routines.hpp). Each reads its arguments from the current frame
+// (arguments[1] onward, already checked against the routine's spec by the interpreter) and leaves
+// its result in arguments[0].
+#include "boot/system_routines.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "core/cells.hpp"
+#include "core/collector.hpp"
+#include "core/context.hpp"
+#include "core/output.hpp"
+#include "core/stack.hpp"
+#include "core/symbol.hpp"
+#include "datatypes/binary.hpp"
+#include "datatypes/block.hpp"
+#include "datatypes/error_catalogue.hpp"
+#include "datatypes/file.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/handle.hpp"
+#include "datatypes/function.hpp"
+#include "datatypes/object.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/tuple.hpp"
+#include "datatypes/word.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/lexer.hpp"
+#include "evaluator/natives.hpp"
+#include "evaluator/natives_math.hpp"
+
+namespace kov::system_routines {
+
+namespace {
+
+using collector::Root;
+
+// Argument n (from 1); the result later overwrites argument 1.
+Cell* arg(int n) { return stack::arguments + n - 1; }
+void result(const Cell& c) { *stack::arguments = c; }
+int32_t int_arg(int n) { return cells::integer(*arg(n)); }
+
+// Script error expect-arg naming the routine, the value's datatype and the parameter.
+[[noreturn]] void expect_arg(const char* routine, const char* param, const Cell* value) {
+    Root name(*word::load(routine));
+    Root type(cells::make_datatype(value->type()));
+    Root p(*word::load(param));
+    stack::raise_error("script", "expect-arg", {name.get(), type.get(), p.get()});
+}
+
+[[noreturn]] void not_done() { stack::raise_error("internal", "not-done"); }
+
+// ---- exit, quiet stores ----
+
+void quit_return() { runtime::exit_process(int_arg(1)); }
+
+void set_quiet() {
+    if (!word::any_word_q(arg(1)->type())) expect_arg("set-quiet", "word", arg(1));
+    Root w(*arg(1)), v(*arg(2));
+    context::set_in(w.get(), v.get(), w->data1, false);
+    result(*v);
+}
+
+bool block_kind_q(uint32_t t) {
+    return t == T_BLOCK || t == T_PAREN || t == T_HASH || t == T_PATH || t == T_LIT_PATH ||
+           t == T_SET_PATH || t == T_GET_PATH;
+}
+
+void set_slot_quiet() {
+    if (!block_kind_q(arg(1)->type())) expect_arg("set-slot-quiet", "series", arg(1));
+    Cell* blk = arg(1);
+    if (!block::ks_tail_q(blk)) *block::ks_head(blk) = *arg(2);
+    result(*arg(2));
+}
+
+// ---- shifts ----
+
+void shift_right() { result(cells::make_integer(natives::math_natives::shift(int_arg(1), int_arg(2), false, false))); }
+void shift_left() { result(cells::make_integer(natives::math_natives::shift(int_arg(1), int_arg(2), true, false))); }
+void shift_logical() { result(cells::make_integer(natives::math_natives::shift(int_arg(1), int_arg(2), false, true))); }
+
+// ---- console and directories ----
+
+void last_lf_q() { result(cells::make_logic(output::last_new_line)); }
+
+void get_current_dir() { file::get_current_dir(stack::arguments); }
+
+void set_current_dir() {
+    std::string path = file::to_os_path(arg(1));
+    if (path.empty() || ::chdir(path.c_str()) != 0) {
+        Root p(*arg(1));
+        stack::raise_error("access", "cannot-open", {p.get()});
+    }
+    result(*arg(1));
+}
+
+void create_dir() {
+    std::string path = file::to_os_path(arg(1));
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (path.empty() || ::mkdir(path.c_str(), 0777) != 0) {
+        Root p(*arg(1));
+        stack::raise_error("access", "no-create", {p.get()});
+    }
+    result(*arg(1));
+}
+
+void exists_q() {
+    std::string path = file::to_os_path(arg(1));
+    struct stat st;
+    result(cells::make_logic(!path.empty() && ::stat(path.c_str(), &st) == 0));
+}
+
+void os_info() { not_done(); }
+
+// ---- colours and addresses ----
+
+// A tuple of 3 or 4 bytes from the integer arguments, each taken modulo 256; a negative value
+// raises invalid-arg with it.
+void bytes_tuple(uint32_t count) {
+    uint8_t bytes[4];
+    for (uint32_t i = 0; i < count; i++) {
+        int32_t v = int_arg(int(i) + 1);
+        if (v < 0) {
+            Root bad(*arg(int(i) + 1));
+            stack::raise_error("script", "invalid-arg", {bad.get()});
+        }
+        bytes[i] = uint8_t(v & 0xFF);
+    }
+    result(tuple::make_cell(bytes, count));
+}
+
+void as_color() { bytes_tuple(3); }
+void as_ipv4() { bytes_tuple(4); }
+
+void count_chars() {
+    Cell* start = arg(1);
+    Cell* pos = arg(2);
+    if (cells::series_node(*start) != cells::series_node(*pos)) {
+        Root bad(*pos);
+        stack::raise_error("script", "invalid-arg", {bad.get()});
+    }
+    uint32_t from = cells::series_index(*start), to = cells::series_index(*pos);
+    int32_t available = binary::ks_length(start);
+    int32_t n = 0;
+    if (to > from) {
+        uint32_t len = to - from;
+        if (int32_t(len) > available) len = uint32_t(available < 0 ? 0 : available);
+        const uint8_t* p = binary::ks_head(start);
+        for (uint32_t i = 0; i < len; i++)
+            if ((p[i] & 0xC0) != 0x80) n++;
+    }
+    result(cells::make_integer(n));
+}
+
+// ---- the stacks ----
+
+void stack_size_q() { result(cells::make_integer(int32_t(stack::top - stack::begin))); }
+
+void pick_stack() {
+    int32_t idx = int_arg(1);
+    int32_t size = int32_t(stack::top - stack::begin);
+    result(idx > 0 && idx < size ? stack::begin[idx - 1] : cells::make_none());
+}
+
+void frame_index_q() { result(cells::make_integer(int32_t(stack::arguments - stack::begin))); }
+
+void collect_calls() {
+    stack::collect_calls(arg(1));
+    result(*arg(1));
+}
+
+void tracing_q() { result(cells::make_logic(interpreter::tracing)); }
+
+// True when a frame of the interpreter lies below the routine's own frame.
+void interpreted_q() {
+    bool found = false;
+    for (CallFrame* f = stack::frame_top - 2; f >= stack::frame_begin; f--)
+        if (f->header & FRAME_INTERP) {
+            found = true;
+            break;
+        }
+    result(cells::make_logic(found));
+}
+
+// ---- clipboard, standard output ----
+
+void read_clipboard() { not_done(); }
+void write_clipboard() { not_done(); }
+
+void write_stdout() {
+    Cell* data = arg(1);
+    std::string bytes;
+    if (data->is(T_BINARY)) {
+        int32_t n = binary::ks_length(data);
+        if (n > 0) bytes.assign(reinterpret_cast<const char*>(binary::ks_head(data)), size_t(n));
+    } else if (data->type() >= T_STRING && data->type() <= T_URL) {
+        bytes = string::to_utf8(data);
+    } else if (data->is(T_TAG) || data->is(T_EMAIL) || data->is(T_REF)) {
+        bytes = string::to_utf8(data);
+    } else {
+        expect_arg("write-stdout", "data", data);
+    }
+    output::flush();
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t w = ::write(1, bytes.data() + done, bytes.size() - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) break;
+        done += size_t(w);
+    }
+    result(cells::make_unset());
+}
+
+// ---- the collector's state ----
+
+void gc_active_q() { result(cells::make_logic(collector::state.enabled)); }
+void gc_series_cycles() { result(cells::make_integer(int32_t(collector::state.cycles))); }
+void gc_nodes_cycles() { result(cells::make_integer(int32_t(collector::state.node_cycles))); }
+
+// ---- errors ----
+
+// cause-error type id args: raises the catalogue's error with up to three argument values (the
+// first three of the block from its index; a single value that is not a block is the one argument).
+void cause_error() {
+    Root type(*arg(1)), id(*arg(2)), args(*arg(3));
+    Root a[3];
+    int n = 0;
+    if (block_kind_q(args->type())) {
+        int32_t len = block::ks_length_q(args.get());
+        for (; n < 3 && n < len; n++) a[n].cell = block::ks_head(args.get())[n];
+    } else if (!args->is(T_NONE)) {
+        a[n++].cell = *args;
+    }
+    std::string category(symbol::spelling(cells::word_symbol(*type)));
+    std::string name(symbol::spelling(cells::word_symbol(*id)));
+    if (error_catalogue::code_of(category, name) < 0) {
+        Root bad(*id);
+        stack::raise_error("script", "invalid-arg", {bad.get()});
+    }
+    switch (n) {
+    case 0: stack::raise_error(category.c_str(), name.c_str());
+    case 1: stack::raise_error(category.c_str(), name.c_str(), {a[0].get()});
+    case 2: stack::raise_error(category.c_str(), name.c_str(), {a[0].get(), a[1].get()});
+    default: stack::raise_error(category.c_str(), name.c_str(), {a[0].get(), a[1].get(), a[2].get()});
+    }
+}
+
+// ---- values of the boot top level ----
+
+void make_null_handle() {
+    Root h(*handle::push_null());
+    result(*h);
+}
+
+// float-switch name on: the float formatter's switch behind system/options/float/<name>.
+void float_switch() {
+    std::string_view name = symbol::spelling(cells::word_symbol(*arg(1)));
+    bool on = cells::logic(*arg(2));
+    if (name == "pretty?") float_::pretty_print_q = on;
+    result(*arg(2));
+}
+
+#ifndef KOV_GIT_BRANCH
+#define KOV_GIT_BRANCH ""
+#endif
+#ifndef KOV_GIT_COMMIT
+#define KOV_GIT_COMMIT "0"
+#endif
+#ifndef KOV_GIT_DATE
+#define KOV_GIT_DATE "1-Jan-2026/0:00:00"
+#endif
+#ifndef KOV_BUILD_DATE
+#define KOV_BUILD_DATE "1-Jan-2026/0:00:00"
+#endif
+#ifndef KOV_BUILD_PATH
+#define KOV_BUILD_PATH "kov"
+#endif
+
+// Molds text as a string literal in braces-free form: quotes and carets escaped.
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '^') out += '^';
+        if (c == '\n') { out += "^/"; continue; }
+        out += c;
+    }
+    return out + "\"";
+}
+
+// The process's command line as one string: the arguments joined by spaces.
+std::string command_line() {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    while (!raw.empty() && raw.back() == '\0') raw.pop_back();
+    for (char& c : raw)
+        if (c == '\0') c = ' ';
+    return raw;
+}
+
+// boot-info: a block of name/value pairs describing this build and this process.
+void boot_info() {
+    std::string text = std::string("[date ") + KOV_BUILD_DATE + " branch " + quoted(KOV_GIT_BRANCH) +
+                       " commit #" + KOV_GIT_COMMIT + " git-date " + KOV_GIT_DATE +
+                       " basename %" + KOV_BUILD_PATH + " args " + quoted(command_line()) + "]";
+    Root block;
+    lexer::scan(block.get(), text);
+    Root first(*block::ks_head(block.get()));
+    result(first->is(T_BLOCK) ? *first : *block);
+}
+
+// ---- objects of the system object ----
+
+// The global context as an object (class id -1): its fields are the global words.
+void system_words_object() { result(Cell{T_OBJECT, context::global, 0xFFFFFFFFu, 0}); }
+
+// The error catalogue's object, the one the runtime raises its errors from.
+void system_errors_object() {
+    Handle ctx = error_catalogue::errors();
+    result(ctx ? *context::owner(ctx) : cells::make_none());
+}
+
+struct Entry {
+    const char* name;
+    routines::Fn fn;
+};
+
+const Entry ENTRIES[] = {
+    {"quit-return", quit_return},
+    {"set-quiet", set_quiet},
+    {"set-slot-quiet", set_slot_quiet},
+    {"shift-right", shift_right},
+    {"shift-left", shift_left},
+    {"shift-logical", shift_logical},
+    {"last-lf?", last_lf_q},
+    {"get-current-dir", get_current_dir},
+    {"set-current-dir", set_current_dir},
+    {"create-dir", create_dir},
+    {"exists?", exists_q},
+    {"os-info", os_info},
+    {"as-color", as_color},
+    {"as-ipv4", as_ipv4},
+    {"as-rgba", as_ipv4},
+    {"count-chars", count_chars},
+    {"stack-size?", stack_size_q},
+    {"pick-stack", pick_stack},
+    {"frame-index?", frame_index_q},
+    {"collect-calls", collect_calls},
+    {"tracing?", tracing_q},
+    {"read-clipboard", read_clipboard},
+    {"write-clipboard", write_clipboard},
+    {"write-stdout", write_stdout},
+    {"interpreted?", interpreted_q},
+    {"cause-error", cause_error},
+    {"make-null-handle", make_null_handle},
+    {"float-switch", float_switch},
+    {"boot-info", boot_info},
+    {"GC-active?", gc_active_q},
+    {"GC-series-cycles", gc_series_cycles},
+    {"GC-nodes-cycles", gc_nodes_cycles},
+    {"system-words-object", system_words_object},
+    {"system-errors-object", system_errors_object},
+};
+
+// The routine-table index of each entry once it was added (0: not yet).
+std::array<int32_t, std::size(ENTRIES)> indexes{};
+
+// system-routine spec name: the routine! value of the named system routine with that spec.
+Status system_routine(const int32_t*) {
+    Root spec(*arg(1)), name(*arg(2));
+    std::string_view spelling = symbol::spelling(cells::word_symbol(*name));
+    for (size_t i = 0; i < std::size(ENTRIES); i++) {
+        if (spelling != ENTRIES[i].name) continue;
+        if (routines::at(indexes[i]) != ENTRIES[i].fn) indexes[i] = routines::add(ENTRIES[i].fn);
+        if (!indexes[i]) stack::raise_error("internal", "limit-hit", {name.get()});
+        Root made(*routine::push(spec.get(), nullptr, indexes[i], 0, true));
+        *stack::arguments = *made;
+        stack::top = stack::arguments + 1;
+        return Status::normal;
+    }
+    stack::raise_error("script", "invalid-arg", {name.get()});
+}
+
+}  // namespace
+
+routines::Fn find(std::string_view name) {
+    for (const Entry& e : ENTRIES)
+        if (name == e.name) return e.fn;
+    return nullptr;
+}
+
+void init() { natives::table[NATIVE_NUMBER - 1] = system_routine; }
+
+}  // namespace kov::system_routines
