@@ -4,6 +4,7 @@
 #include "evaluator/checksum.hpp"
 #include "evaluator/natives_compare.hpp"
 #include "evaluator/natives_control.hpp"
+#include "evaluator/parse.hpp"
 #include "evaluator/transcode.hpp"
 
 namespace kov::natives {
@@ -14,6 +15,7 @@ void init() {
     compare::init();
     transcode::init();
     table[checksum::NATIVE_NUMBER - 1] = checksum::native;
+    table[parse::NATIVE_NUMBER - 1] = parse::native;
 }
 
 }  // namespace kov::natives
