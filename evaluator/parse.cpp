@@ -424,12 +424,35 @@ struct Engine {
             }
             uint32_t now_len = tail() > head() ? tail() - head() : 0;
             bool progress = head() != start || now_len < start_len;
+            // A literal that matches without consuming (an empty text) matches any number of
+            // times: the repetition succeeds at once instead of looping.
+            if (!progress && !is_while && p == arg_pos + 1 && literal_cell_q(rule_at(*rules, arg_pos))) {
+                brk = false;
+                return MATCH;
+            }
             if ((max < 0 || n < max) && !brk && (is_while || progress)) {
                 n++;
                 continue;
             }
             brk = false;
             return n < min ? FAIL : MATCH;
+        }
+    }
+
+    // A rule cell that is matched as a literal (directly or as a word's value).
+    bool literal_cell_q(const Cell& c) {
+        Cell v = c;
+        if (c.is(T_WORD)) {
+            if (keyword_q(c)) return false;
+            Root w(c);
+            v = *context::get(w.get());
+        }
+        switch (v.type()) {
+        case T_WORD: case T_BLOCK: case T_PAREN: case T_INTEGER: case T_DATATYPE: case T_TYPESET:
+        case T_SET_WORD: case T_GET_WORD: case T_PATH: case T_SET_PATH: case T_GET_PATH:
+            return c.is(T_WORD) && v.is(T_WORD);
+        default:
+            return true;
         }
     }
 
