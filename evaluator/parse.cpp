@@ -237,8 +237,9 @@ struct Engine {
             }
         }
         if (!ok) return -1;
-        uint32_t n = literal_units(*r);
-        return int32_t(std::min(n, tail() - head()));
+        uint32_t n = std::min(literal_units(*r), tail() - head());
+        if (head() + n > end_at()) return -1;  // runs past the /part limit
+        return int32_t(n);
     }
 
     Result literal(const Cell& rule) {
@@ -470,7 +471,7 @@ struct Engine {
             Root m(next_value);
             max = cells::integer(*m);
             pos++;
-            if (pos >= n) error("parse-rule", m.get());
+            if (pos >= n) error("parse-rule", c.get());
             if (max < 0) error("out-of-range", m.get());
             if (min > max) error("parse-rule", c.get());
         }
