@@ -92,6 +92,11 @@ enum Command : int {
     C_COLLECT, C_KEEP, C_KEEP_PICK, C_AHEAD, C_CHANGE, C_CASE
 };
 
+// Thrown when the trace callback stops the parse.
+struct Stopped {
+    bool match;
+};
+
 struct Engine {
     Root in;              // current input: type, head index, node
     Root result;          // scratch for values read from words and parens
@@ -102,6 +107,41 @@ struct Engine {
     int32_t collect_depth = 0;
     Cell* result_slot = nullptr;  // the parse's result cell on the argument stack
     bool collected = false;       // a top-level collect left its block above the result slot
+
+    // ---- tracing ----
+    Root trace;        // the /trace callback, none! without one
+    Root trace_rules;  // the rule block of the rule under way, for events
+    Root trace_stack;  // the block handed to the callback as its stack argument
+    uint32_t trace_pos = 0;
+
+    bool tracing() { return !trace->is(T_NONE); }
+
+    // Calls the callback with the event; a result that is not truthy stops the parse with the
+    // match flag given.
+    void fire(const Cell& event, bool match) {
+        if (!tracing()) return;
+        Root ev(event), m(cells::make_logic(match)), rules(*trace_rules), input(*in);
+        uint32_t tail = total_of(*rules);
+        uint32_t at = trace_pos;
+        if (at > tail) at = tail;
+        rules->data1 = at;
+        if (input->data1 > total_of(*input)) input->data1 = total_of(*input);
+        const Cell* args[5] = {ev.get(), m.get(), rules.get(), input.get(), trace_stack.get()};
+        Root out;
+        Status st = interpreter::call_with(trace.get(), args, 5, out.get());
+        stack::raise_if_pending(st);
+        if (!cells::truthy(*out)) throw Stopped{match};
+    }
+    void fire_word(const Cell& word, bool match) { fire(word, match); }
+    void fire_sym(uint32_t sym, bool match) {
+        if (!tracing()) return;
+        fire(cells::make_word(T_WORD, 0, sym), match);
+    }
+    void at_rule(const Cell& rules, uint32_t pos) {
+        if (!tracing()) return;
+        *trace_rules = rules;
+        trace_pos = pos;
+    }
 
     // ---- the input ----
     uint32_t head() { return in->data1; }
@@ -155,6 +195,7 @@ struct Engine {
         stack::top = base;
         uint32_t t = tail();
         if (head() > t) set_head(t);
+        fire(rw::words::paren, true);
     }
 
     // The value of a word used as a rule or value: unset! raises `id` with the word.
@@ -244,13 +285,19 @@ struct Engine {
 
     Result literal(const Cell& rule) {
         int32_t n = match_literal(rule);
-        if (n < 0) return FAIL;
-        set_head(head() + uint32_t(n));
-        return MATCH;
+        if (n >= 0) set_head(head() + uint32_t(n));
+        fire(rw::words::match, n >= 0);
+        return n < 0 ? FAIL : MATCH;
+    }
+
+    Result matched_event(Result r) {
+        fire(rw::words::match, matched(r));
+        return r;
     }
 
     // A datatype! or typeset! rule.
-    Result type_rule(const Cell& rule) {
+    Result type_rule(const Cell& rule) { return matched_event(type_rule_(rule)); }
+    Result type_rule_(const Cell& rule) {
         uint32_t t = itype();
         if (string_kind(t)) error("parse-unsupported");
         if (at_end()) return FAIL;
@@ -310,6 +357,15 @@ struct Engine {
     Result run_block(const Cell& block, bool top = false) {
         FrameGuard frame;
         Root rules(block);
+        at_rule(*rules, cells::series_index(*rules));
+        fire(rw::words::push, true);
+        Result r = run_block_(*rules, top);
+        at_rule(*rules, rules_tail(*rules));
+        fire(rw::words::pop, matched(r));
+        return r;
+    }
+    Result run_block_(const Cell& block, bool top) {
+        Root rules(block);
         uint32_t start = head();
         uint32_t pos = cells::series_index(*rules);
         bool match = true;
@@ -317,6 +373,8 @@ struct Engine {
             if (pos >= rules_tail(*rules)) break;
             Cell r = rule_at(*rules, pos);
             if (is_word(r, rw::sym::bar)) break;  // this alternative matched
+            at_rule(*rules, pos);
+            fire(rw::words::fetch, match);
             Result res = run_rule(*rules, pos, C_NONE);
             if (res == MATCH) {
                 match = true;
@@ -433,6 +491,8 @@ struct Engine {
             }
             if ((max < 0 || n < max) && !brk && (is_while || progress)) {
                 n++;
+                at_rule(*rules, arg_pos);
+                fire(rw::words::iterate, true);
                 continue;
             }
             brk = false;
@@ -533,9 +593,9 @@ struct Engine {
 
         if (is(rw::sym::bar)) return MATCH;  // only reached as a command's argument
         if (is(rw::sym::skip)) {
-            if (at_end()) return FAIL;
+            if (at_end()) return matched_event(FAIL);
             set_head(head() + 1);
-            return MATCH;
+            return matched_event(MATCH);
         }
         if (is(rw::sym::any) || is(rw::sym::some) || is(rw::sym::opt)) {
             if (pos >= n) error("parse-end", w.get());
@@ -554,14 +614,19 @@ struct Engine {
         if (is(rw::sym::remove)) return remove(*rules, pos);
         if (is(rw::sym::break_)) {
             brk = true;
+            fire(rw::words::match, true);
             return STOP_MATCH;
         }
         if (is(rw::sym::reject)) {
             brk = true;
+            fire(rw::words::match, false);
             return STOP_FAIL;
         }
         if (is(rw::sym::keep)) return keep(*rules, pos);
-        if (is(rw::sym::fail)) return cmd == C_NONE ? SOFT_FAIL : FAIL;
+        if (is(rw::sym::fail)) {
+            fire(rw::words::match, false);
+            return cmd == C_NONE ? SOFT_FAIL : FAIL;
+        }
         if (is(rw::sym::ahead) || is(rw::sym::not_)) {
             bool ahead = is(rw::sym::ahead);
             FrameGuard frame;
@@ -578,12 +643,12 @@ struct Engine {
         if (is(rw::sym::into)) return into(*rules, pos);
         if (is(rw::sym::insert)) return insert(*rules, pos);
         if (s == change_symbol()) return change(*rules, pos);
-        if (is(rw::sym::end)) return at_end() ? MATCH : FAIL;
+        if (is(rw::sym::end)) return matched_event(at_end() ? MATCH : FAIL);
         if (is(rw::sym::if_)) {
             if (pos >= n || !rule_at(*rules, pos).is(T_PAREN)) error("parse-end", w.get());
             Cell p = rule_at(*rules, pos++);
             eval_paren(p);
-            return cells::truthy(*result) ? MATCH : FAIL;
+            return matched_event(cells::truthy(*result) ? MATCH : FAIL);
         }
         if (is(rw::sym::quote)) {
             if (pos >= n) error("parse-end", w.get());
@@ -605,7 +670,7 @@ struct Engine {
             FrameGuard frame;
             return argument(*rules, pos, C_CASE, s);
         }
-        if (is(rw::sym::none)) return MATCH;
+        if (is(rw::sym::none)) return matched_event(MATCH);
         (void)next_is;
 
         // Not a keyword: the word's value.
@@ -625,7 +690,7 @@ struct Engine {
         if (is_word(a, rw::sym::end)) {
             pos++;
             set_head(std::max(head(), end_at()));
-            return MATCH;
+            return matched_event(MATCH);
         }
         // A literal, directly or as a word's value: searched for.
         Cell lit = a;
@@ -645,12 +710,9 @@ struct Engine {
             if (path_kind(l->type()) && !l->is(T_LIT_PATH)) error("parse-rule", l.get());
             uint32_t units = 0;
             int64_t at = find_literal(*l, units);
-            if (at < 0) {
-                if (limit.set && depth == 0 && head() >= limit.at) return MATCH;
-                return FAIL;
-            }
+            if (at < 0) return matched_event(limit.set && depth == 0 && head() >= limit.at ? MATCH : FAIL);
             set_head(uint32_t(at) + (thru ? units : 0));
-            return MATCH;
+            return matched_event(MATCH);
         }
         // A rule: tried at each position from the head on.
         FrameGuard frame;
@@ -1003,11 +1065,16 @@ struct Engine {
 
 }  // namespace
 
-void process(const Cell* input, const Cell* rules, int32_t op, Limit limit, Cell* out) {
+void process(const Cell* input, const Cell* rules, int32_t op, Limit limit, const Cell* trace, Cell* out) {
     Engine e;
     *e.in = *input;
     e.op = op;
     e.limit = limit;
+    if (trace && !trace->is(T_NONE)) {
+        *e.trace = *trace;
+        *e.trace_rules = *rules;
+        block::make_at(e.trace_stack.get(), 1);
+    }
     Root r(*rules);
     Cell* slot = stack::push_slot();
     e.result_slot = slot;
@@ -1017,10 +1084,16 @@ void process(const Cell* input, const Cell* rules, int32_t op, Limit limit, Cell
         ~Restore() { frame_cells = saved; }
     } restore{saved_cells};
     if (e.head() > e.tail()) e.set_head(e.tail());
-    Result res = e.run_block(*r, true);
-    bool match = matched(res) && e.at_end();
-    if (e.collected) *out = *(slot + 1);
-    else *out = cells::make_logic(match);
+    try {
+        Result res = e.run_block(*r, true);
+        bool match = matched(res) && e.at_end();
+        e.at_rule(*r, Engine::rules_tail(*r));
+        e.fire_sym(rw::sym::end, match);
+        if (e.collected) *out = *(slot + 1);
+        else *out = cells::make_logic(match);
+    } catch (const Stopped& s) {
+        *out = cells::make_logic(s.match);
+    }
     stack::top = slot;
 }
 
@@ -1055,8 +1128,9 @@ Status native(const int32_t* refs) {
         uint64_t at = uint64_t(cells::series_index(*input)) + uint64_t(length);
         limit.at = uint32_t(std::min<uint64_t>(at, 0xFFFFFFFFu));
     }
+    Root trace(refs[2] >= 0 ? a[refs[2]] : cells::make_none());
     Root result;
-    process(input.get(), rules.get(), op, limit, result.get());
+    process(input.get(), rules.get(), op, limit, trace.get(), result.get());
     a[0] = *result;
     stack::top = a + 1;
     return Status::normal;

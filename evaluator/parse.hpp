@@ -29,7 +29,12 @@ struct Limit {
 // Runs the rules over the input; the result (logic! or the collected block!) goes into `out`
 // (a cell that must not move: the argument stack or a rooted one). `op` is COMP_EQUAL or
 // COMP_STRICT_EQUAL. Errors raise; break, continue, return and throw from parens pass through.
-void process(const Cell* input, const Cell* rules, int32_t op, Limit limit, Cell* out);
+// `trace`, when a function (else null or none!), is called with each event of the walk: push,
+// pop, fetch, match, iterate, paren and end, the match flag, the rule block at the rule under
+// way, the input at its head and a stack block; a falsy answer ends the parse at once with the
+// match flag of the event.
+void process(const Cell* input, const Cell* rules, int32_t op, Limit limit, const Cell* trace,
+             Cell* out);
 
 // The native `parse`.
 Status native(const int32_t* refs);
