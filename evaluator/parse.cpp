@@ -107,6 +107,7 @@ struct Engine {
     int32_t collect_depth = 0;
     Cell* result_slot = nullptr;  // the parse's result cell on the argument stack
     bool collected = false;       // a top-level collect left its block above the result slot
+    uint64_t calls = 0;           // parens and callbacks run so far
 
     // ---- tracing ----
     Root trace;        // the /trace callback, none! without one
@@ -128,6 +129,7 @@ struct Engine {
         if (input->data1 > total_of(*input)) input->data1 = total_of(*input);
         const Cell* args[5] = {ev.get(), m.get(), rules.get(), input.get(), trace_stack.get()};
         Root out;
+        calls++;
         Status st = interpreter::call_with(trace.get(), args, 5, out.get());
         stack::raise_if_pending(st);
         if (!cells::truthy(*out)) throw Stopped{match};
@@ -189,6 +191,7 @@ struct Engine {
         Root p(paren);
         p->header = (p->header & ~0xFFu) | T_PAREN;
         Cell* base = stack::top;
+        calls++;
         Status s = interpreter::eval(p.get(), false);
         stack::raise_if_pending(s);
         *result = stack::top > base ? *(stack::top - 1) : cells::make_unset();
@@ -471,6 +474,7 @@ struct Engine {
         for (;;) {
             uint32_t start = head();
             uint32_t start_len = tail() > start ? tail() - start : 0;
+            uint64_t start_calls = calls;
             uint32_t p = arg_pos;
             Result res = argument(*rules, p, cmd, is_while ? rw::sym::while_ : rw::sym::any);
             pos = p;
@@ -486,6 +490,12 @@ struct Engine {
             // A literal that matches without consuming (an empty text) matches any number of
             // times: the repetition succeeds at once instead of looping.
             if (!progress && !is_while && p == arg_pos + 1 && literal_cell_q(rule_at(*rules, arg_pos))) {
+                brk = false;
+                return MATCH;
+            }
+            // `while` goes on without progress, but an iteration that changed nothing and ran
+            // no Kov code would repeat itself for ever: the repetition ends there with success.
+            if (!progress && is_while && calls == start_calls) {
                 brk = false;
                 return MATCH;
             }
