@@ -293,6 +293,14 @@ struct Engine {
         return n < 0 ? FAIL : MATCH;
     }
 
+    // A command: `push` before it runs, `pop` with its outcome after.
+    template <class F> Result command(F&& body) {
+        fire(rw::words::push, true);
+        Result r = body();
+        fire(rw::words::pop, matched(r));
+        return r;
+    }
+
     Result matched_event(Result r) {
         fire(rw::words::match, matched(r));
         return r;
@@ -436,7 +444,7 @@ struct Engine {
             return MATCH;
         }
         case T_INTEGER:
-            return count_rule(*r, rules, pos);
+            return command([&] { return count_rule(*r, rules, pos); });
         case T_PAREN:
             eval_paren(*r);
             return MATCH;
@@ -611,17 +619,18 @@ struct Engine {
             if (pos >= n) error("parse-end", w.get());
             int64_t min = is(rw::sym::some) ? 1 : 0;
             int64_t max = is(rw::sym::opt) ? 1 : -1;
-            return repeat(min, max, false, *rules, pos);
+            return command([&] { return repeat(min, max, false, *rules, pos); });
         }
         if (is(rw::sym::copy) || is(rw::sym::set)) {
             if (pos + 1 >= n) error("parse-end", w.get());
             Root target(rule_at(*rules, pos));
             if (!word_kind(target->type())) error("parse-rule", target.get());
             pos++;
-            return copy_set(is(rw::sym::copy), *target, *rules, pos);
+            return command([&] { return copy_set(is(rw::sym::copy), *target, *rules, pos); });
         }
-        if (is(rw::sym::to) || is(rw::sym::thru)) return to_thru(is(rw::sym::thru), *rules, pos);
-        if (is(rw::sym::remove)) return remove(*rules, pos);
+        if (is(rw::sym::to) || is(rw::sym::thru))
+            return command([&] { return to_thru(is(rw::sym::thru), *rules, pos); });
+        if (is(rw::sym::remove)) return command([&] { return remove(*rules, pos); });
         if (is(rw::sym::break_)) {
             brk = true;
             fire(rw::words::match, true);
@@ -632,7 +641,7 @@ struct Engine {
             fire(rw::words::match, false);
             return STOP_FAIL;
         }
-        if (is(rw::sym::keep)) return keep(*rules, pos);
+        if (is(rw::sym::keep)) return command([&] { return keep(*rules, pos); });
         if (is(rw::sym::fail)) {
             fire(rw::words::match, false);
             return cmd == C_NONE ? SOFT_FAIL : FAIL;
@@ -641,18 +650,18 @@ struct Engine {
             bool ahead = is(rw::sym::ahead);
             FrameGuard frame;
             uint32_t start = head();
-            Result r = argument(*rules, pos, ahead ? C_AHEAD : C_NOT, s);
+            Result r = command([&] { return argument(*rules, pos, ahead ? C_AHEAD : C_NOT, s); });
             set_head(std::min(start, tail()));
             bool m = matched(r);
             return (ahead ? m : !m) ? MATCH : FAIL;
         }
         if (is(rw::sym::while_)) {
             if (pos >= n) error("parse-end", w.get());
-            return repeat(0, -1, true, *rules, pos);
+            return command([&] { return repeat(0, -1, true, *rules, pos); });
         }
-        if (is(rw::sym::into)) return into(*rules, pos);
+        if (is(rw::sym::into)) return command([&] { return into(*rules, pos); });
         if (is(rw::sym::insert)) return insert(*rules, pos);
-        if (s == change_symbol()) return change(*rules, pos);
+        if (s == change_symbol()) return command([&] { return change(*rules, pos); });
         if (is(rw::sym::end)) return matched_event(at_end() ? MATCH : FAIL);
         if (is(rw::sym::if_)) {
             if (pos >= n || !rule_at(*rules, pos).is(T_PAREN)) error("parse-end", w.get());
@@ -665,7 +674,7 @@ struct Engine {
             Cell v = rule_at(*rules, pos++);
             return literal(v);
         }
-        if (is(rw::sym::collect)) return collect(*rules, pos);
+        if (is(rw::sym::collect)) return command([&] { return collect(*rules, pos); });
         if (is(rw::sym::case_)) {
             if (pos >= n || !rule_at(*rules, pos).is(T_WORD)) error("parse-end", w.get());
             Cell flag = word_value(rule_at(*rules, pos), "no-value");
@@ -678,7 +687,7 @@ struct Engine {
                 ~Restore() { op = saved; }
             } restore{op, saved};
             FrameGuard frame;
-            return argument(*rules, pos, C_CASE, s);
+            return command([&] { return argument(*rules, pos, C_CASE, s); });
         }
         if (is(rw::sym::none)) return matched_event(MATCH);
         (void)next_is;
