@@ -9,8 +9,10 @@
 // Rooting: the input, the rule blocks and every value held across a rule are in rooted cells;
 // rule positions are indexes into the rule block's buffer, read anew after anything that may run
 // Kov code. `collect` builds its blocks on the argument stack (which never moves), so a parse
-// nested in a paren works above them. Frames of nested rules are counted against one limit
-// shared by nested parses, which also stops rules that recurse into themselves.
+// nested in a paren works above them. Sub-rules and commands recurse on the machine stack; each
+// counts as a frame of three cells against one limit (STACK_LIMIT_CELLS) shared by nested
+// parses, which bounds that recursion well within the stack and stops rules that recurse into
+// themselves with parse-stack.
 #include "evaluator/parse.hpp"
 
 #include <algorithm>
@@ -134,7 +136,6 @@ struct Engine {
         stack::raise_if_pending(st);
         if (!cells::truthy(*out)) throw Stopped{match};
     }
-    void fire_word(const Cell& word, bool match) { fire(word, match); }
     void fire_sym(uint32_t sym, bool match) {
         if (!tracing()) return;
         fire(cells::make_word(T_WORD, 0, sym), match);
@@ -607,7 +608,6 @@ struct Engine {
         uint32_t s = canon(*w);
         auto is = [&](uint32_t sym) { return s == symbol::resolve(sym); };
         uint32_t n = rules_tail(*rules);
-        auto next_is = [&](uint32_t sym) { return pos < n && is_word(rule_at(*rules, pos), sym); };
 
         if (is(rw::sym::bar)) return MATCH;  // only reached as a command's argument
         if (is(rw::sym::skip)) {
@@ -690,7 +690,6 @@ struct Engine {
             return command([&] { return argument(*rules, pos, C_CASE, s); });
         }
         if (is(rw::sym::none)) return matched_event(MATCH);
-        (void)next_is;
 
         // Not a keyword: the word's value.
         Cell v = word_value(*w, "parse-rule");
@@ -831,17 +830,14 @@ struct Engine {
         }
         if (pos >= n) error_word("parse-end", rw::sym::insert);
         uint32_t at = head();
-        bool positioned = false;
         Cell c = rule_at(*rules, pos);
         uint32_t wat;
         if (pos + 1 < n && (c.is(T_WORD) || c.is(T_GET_WORD)) && position_word(c, wat)) {
             at = wat;
-            positioned = true;
             pos++;
         } else if ((c.is(T_WORD) || c.is(T_GET_WORD)) && pos + 1 >= n && position_word(c, wat)) {
             error_word("parse-end", rw::sym::insert);
         }
-        (void)positioned;
         if (pos >= n) error_word("parse-end", rw::sym::insert);
         Root v(take_value(rule_at(*rules, pos), rw::sym::insert));
         pos++;
