@@ -1050,7 +1050,7 @@ struct Engine {
             Root v(*result);
             if (pick && v->is(T_BLOCK)) {
                 uint32_t count = length_of(*v);
-                for (uint32_t i = 0; i < count; i++) {
+                for (uint32_t i = 0; i < count && i < length_of(*v); i++) {
                     Cell e = memory::buffer_of(v->data2)->head_cell()[cells::series_index(*v) + i];
                     place(e);
                 }
