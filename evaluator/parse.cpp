@@ -1061,6 +1061,10 @@ struct Engine {
         }
         FrameGuard frame;
         uint32_t start = head();
+        // `keep copy w rule` keeps the very series that w receives.
+        Root copied_to;
+        if (pos + 1 < n && is_word(rule_at(*rules, pos), rw::sym::copy) && word_kind(rule_at(*rules, pos + 1).type()))
+            *copied_to = rule_at(*rules, pos + 1);
         Result r = argument(*rules, pos, pick ? C_KEEP_PICK : C_KEEP, rw::sym::keep);
         if (!matched(r)) return FAIL;
         uint32_t h = std::min(head(), tail());
@@ -1069,6 +1073,8 @@ struct Engine {
             place(element(start));
         } else if (pick) {
             for (uint32_t i = start; i < h; i++) place(element(i));
+        } else if (!copied_to->is(T_NONE)) {
+            place(word_value(*copied_to, "no-value"));
         } else {
             Root v;
             copy_part(start, h, v.get());
