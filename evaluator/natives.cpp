@@ -9,6 +9,7 @@
 #include "evaluator/natives_sets.hpp"
 #include "evaluator/natives_words.hpp"
 #include "evaluator/natives_loops.hpp"
+#include "evaluator/parse.hpp"
 #include "evaluator/transcode.hpp"
 
 namespace kov::natives {
@@ -24,6 +25,7 @@ void init() {
     words::init();
     transcode::init();
     table[checksum::NATIVE_NUMBER - 1] = checksum::native;
+    table[parse::NATIVE_NUMBER - 1] = parse::native;
 }
 
 }  // namespace kov::natives
