@@ -205,8 +205,17 @@ inline bool same_identity(const Cell* a, const Cell* b) {
 // Key equality inside the tables. Keys hashed by identity match by identity only: compared by
 // content, two equal blocks held in different series would sit in different buckets and be
 // found or missed by chance.
+bool texts_differ(const Cell* a, const Cell* b);
+
+// Under the default compare and the equality ops, integer keys are decided here and text keys of
+// different lengths or with a differing ASCII character are told apart without the full compare:
+// the probe of a lookup meets many keys of its own datatype that are not its own.
 inline bool keys_equal(const Cell* stored, const Cell* key, int32_t op) {
     uint32_t ts = stored->type(), tk = key->type();
+    if (compare_hook == default_compare && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_SAME)) {
+        if (ts == T_INTEGER && tk == T_INTEGER) return stored->data2 == key->data2;
+        if (is_text(ts) && is_text(tk) && texts_differ(stored, key)) return false;
+    }
     if (hashed_by_identity(ts) || hashed_by_identity(tk)) return ts == tk && same_identity(stored, key);
     return compare_hook(stored, key, op) == 1;
 }
@@ -254,6 +263,25 @@ uint32_t hash_text(const Cell* c, bool case_sensitive) {
         m.block(case_sensitive ? cp : fold_upper(cp));
     }
     return m.finish(size_t(t.count) * 4);
+}
+
+// True when two texts cannot be equal under any equality op: their lengths differ, or at some
+// place both hold ASCII characters that differ even with letters folded.
+bool texts_differ(const Cell* a, const Cell* b) {
+    Text x = text_of(a), y = text_of(b);
+    if (x.count != y.count) return true;
+    if (x.unit == 1 && y.unit == 1) {
+        for (uint32_t i = 0; i < x.count; i++) {
+            uint32_t p = x.p[i], q = y.p[i];
+            if (p != q && p < 0x80 && q < 0x80 && fold_upper(p) != fold_upper(q)) return true;
+        }
+        return false;
+    }
+    for (uint32_t i = 0; i < x.count; i++) {
+        uint32_t p = x.at(i), q = y.at(i);
+        if (p != q && p < 0x80 && q < 0x80 && fold_upper(p) != fold_upper(q)) return true;
+    }
+    return false;
 }
 
 // 64-bit float words with -0.0 taken as 0.0 (they compare equal, so they must hash alike).
@@ -419,6 +447,11 @@ int insert_hash(Handle table, int32_t pos, bool grow_at_bound) {
 
 // ---- kind 1 ----
 
+// The hash of the last probe of a map lookup, and the hash that insert_key_hashed hands to
+// insert_map (-1: none; the key is hashed).
+uint32_t last_map_probe_hash = 0;
+int64_t given_map_hash = -1;
+
 int insert_map(Handle table, int32_t pos, Cell** found) {
     Record* r = rec(table);
     if (r->occupied >= r->upper_bound) {
@@ -430,7 +463,8 @@ int insert_map(Handle table, int32_t pos, Cell** found) {
     Cell probe = block[pos];
     if (is_word_kind(probe.type()) && probe.type() != T_REFINEMENT && probe.type() != T_ISSUE)
         probe.header = (probe.header & ~CELL_TYPE_MASK) | T_SET_WORD;
-    uint32_t i = hash_value(&probe, false) & mask, start = i, step = 0;
+    uint32_t h = given_map_hash >= 0 ? uint32_t(given_map_hash) : hash_value(&probe, false);
+    uint32_t i = h & mask, start = i, step = 0;
     int64_t site = -1, target = -1;
     while (true) {
         r = rec(table);
@@ -909,6 +943,17 @@ Cell* insert_key(Handle table, Cell* key, int* status) {
     return cells(rec(pin.handle())->data) + pos;
 }
 
+uint32_t last_probe_hash() { return last_map_probe_hash; }
+
+Cell* insert_key_hashed(Handle table, Cell* key, int* status, uint32_t hash, uint32_t cycles) {
+    if (rec(table)->kind != KIND_MAP || cycles != collector::state.cycles) return insert_key(table, key, status);
+    struct Given {
+        explicit Given(uint32_t h) { given_map_hash = h; }
+        ~Given() { given_map_hash = -1; }
+    } given(hash);
+    return insert_key(table, key, status);
+}
+
 void refresh(Handle table) {
     Record* r = rec(table);
     if (r->counter == 0 || uint32_t(r->counter) == cycle_stamp() || collector::state.busy) return;
@@ -939,7 +984,8 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
     if (r->kind == KIND_MAP) {
         if (is_word_kind(probe.type()) && probe.type() != T_REFINEMENT && probe.type() != T_ISSUE)
             probe.header = (probe.header & ~CELL_TYPE_MASK) | T_SET_WORD;
-        uint32_t i = hash_value(&probe, false) & mask, start = i, step = 0;
+        last_map_probe_hash = hash_value(&probe, false);
+        uint32_t i = last_map_probe_hash & mask, start = i, step = 0;
         while (!is_empty(flags, i)) {
             if (is_live(flags, i)) {
                 Cell* stored = block + keys[i];

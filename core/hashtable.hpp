@@ -120,6 +120,10 @@ Handle make(uint32_t size, const Cell* source, int32_t kind, int32_t extra);
 // `status` and answers the key cell (kind 1 with STATUS_PRESENT: the equal key already stored).
 Cell* put(Handle table, Cell* key);
 Cell* insert_key(Handle table, Cell* key, int* status);
+// Kind 1: insert_key of a key whose hash a lookup already computed: `hash` is last_probe_hash()
+// of a get with an equal probe, `cycles` the collector's cycle count then (after a collection
+// the key is hashed again).
+Cell* insert_key_hashed(Handle table, Cell* key, int* status, uint32_t hash, uint32_t cycles);
 
 // Looks a key up. Kind 0: among the cells equal to the key under op 0, those for which `op`
 // holds: forward the first at or after head whose distance from head is a multiple of `skip`;
@@ -130,6 +134,9 @@ Cell* insert_key(Handle table, Cell* key, int* status);
 // the exact spelling of a symbol! key. Null when none.
 Cell* get(Handle table, const Cell* key, int32_t head, int32_t skip, int32_t op, bool last,
           bool reverse);
+
+// The hash of the probe of the last kind-1 get.
+uint32_t last_probe_hash();
 
 // Continues a probe for keys equal (op 0) to `key`, matched as get matches them: kind 1 keys of
 // the probe's datatype (any datatype for a T_PROBE key), kind 0 buckets of any datatype (the
