@@ -205,16 +205,22 @@ inline bool same_identity(const Cell* a, const Cell* b) {
 // Key equality inside the tables. Keys hashed by identity match by identity only: compared by
 // content, two equal blocks held in different series would sit in different buckets and be
 // found or missed by chance.
-bool texts_differ(const Cell* a, const Cell* b);
+enum TextMatch { TEXTS_DIFFER, TEXTS_IDENTICAL, TEXTS_UNDECIDED };
+TextMatch match_texts(const Cell* a, const Cell* b);
 
-// Under the default compare and the equality ops, integer keys are decided here and text keys of
-// different lengths or with a differing ASCII character are told apart without the full compare:
-// the probe of a lookup meets many keys of its own datatype that are not its own.
+// Under the default compare and the equality ops, integer keys are decided here, and text keys
+// of different lengths or with a differing ASCII character are told apart without the full
+// compare (the probe of a lookup meets many keys of its own datatype that are not its own); two
+// texts of one datatype with the same characters are equal under = and ==.
 inline bool keys_equal(const Cell* stored, const Cell* key, int32_t op) {
     uint32_t ts = stored->type(), tk = key->type();
     if (compare_hook == default_compare && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_SAME)) {
         if (ts == T_INTEGER && tk == T_INTEGER) return stored->data2 == key->data2;
-        if (is_text(ts) && is_text(tk) && texts_differ(stored, key)) return false;
+        if (is_text(ts) && is_text(tk)) {
+            TextMatch m = match_texts(stored, key);
+            if (m == TEXTS_DIFFER) return false;
+            if (m == TEXTS_IDENTICAL && ts == tk && ts != T_PROBE && op != COMP_SAME) return true;
+        }
     }
     if (hashed_by_identity(ts) || hashed_by_identity(tk)) return ts == tk && same_identity(stored, key);
     return compare_hook(stored, key, op) == 1;
@@ -265,23 +271,26 @@ uint32_t hash_text(const Cell* c, bool case_sensitive) {
     return m.finish(size_t(t.count) * 4);
 }
 
-// True when two texts cannot be equal under any equality op: their lengths differ, or at some
-// place both hold ASCII characters that differ even with letters folded.
-bool texts_differ(const Cell* a, const Cell* b) {
+// TEXTS_DIFFER when two texts cannot be equal under any equality op (their lengths differ, or at
+// some place both hold ASCII characters that differ even with letters folded), TEXTS_IDENTICAL
+// when they hold the same characters, else TEXTS_UNDECIDED.
+TextMatch match_texts(const Cell* a, const Cell* b) {
     Text x = text_of(a), y = text_of(b);
-    if (x.count != y.count) return true;
+    if (x.count != y.count) return TEXTS_DIFFER;
+    bool same = true;
+    auto differ = [&](uint32_t p, uint32_t q) {
+        if (p == q) return false;
+        same = false;
+        return p < 0x80 && q < 0x80 && fold_upper(p) != fold_upper(q);
+    };
     if (x.unit == 1 && y.unit == 1) {
-        for (uint32_t i = 0; i < x.count; i++) {
-            uint32_t p = x.p[i], q = y.p[i];
-            if (p != q && p < 0x80 && q < 0x80 && fold_upper(p) != fold_upper(q)) return true;
-        }
-        return false;
+        for (uint32_t i = 0; i < x.count; i++)
+            if (differ(x.p[i], y.p[i])) return TEXTS_DIFFER;
+    } else {
+        for (uint32_t i = 0; i < x.count; i++)
+            if (differ(x.at(i), y.at(i))) return TEXTS_DIFFER;
     }
-    for (uint32_t i = 0; i < x.count; i++) {
-        uint32_t p = x.at(i), q = y.at(i);
-        if (p != q && p < 0x80 && q < 0x80 && fold_upper(p) != fold_upper(q)) return true;
-    }
-    return false;
+    return same ? TEXTS_IDENTICAL : TEXTS_UNDECIDED;
 }
 
 // 64-bit float words with -0.0 taken as 0.0 (they compare equal, so they must hash alike).

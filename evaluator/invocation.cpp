@@ -285,7 +285,6 @@ struct Call {
 
     // Phase 2: refinements named by the path's elements after the name, or in the block.
     Status refine() {
-        bool named = fetch_mode & interpreter::FETCH_NAMED;
         Root p(path ? *path : cells::make_none());
         uint32_t pi = uint32_t(name_index + 1);
         bool seen = false;
