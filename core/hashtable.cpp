@@ -457,7 +457,8 @@ int insert_hash(Handle table, int32_t pos, bool grow_at_bound) {
 // ---- kind 1 ----
 
 // The hash of the last probe of a map lookup, and the hash that insert_key_hashed hands to
-// insert_map (-1: none; the key is hashed).
+// insert_map (-1: none; the key is hashed). A given hash also tells that the key is absent: the
+// probe only looks for the first free bucket.
 uint32_t last_map_probe_hash = 0;
 int64_t given_map_hash = -1;
 
@@ -484,7 +485,7 @@ int insert_map(Handle table, int32_t pos, Cell** found) {
         }
         if (is_deleted(flags, i)) {
             if (site < 0) site = i;
-        } else {
+        } else if (given_map_hash < 0) {
             Cell* stored = cells(r->data) + items<int32_t>(r->keys)[i];
             if (stored->type() == probe.type() && keys_equal(stored, &probe, COMP_STRICT_EQUAL)) {
                 if (found) *found = stored;
@@ -508,6 +509,7 @@ int insert_map(Handle table, int32_t pos, Cell** found) {
     r->live++;
     set_live(flags, b);
     items<int32_t>(r->keys)[b] = pos;
+    items(r->indexes)[b] = h;
     if (found) *found = cells(r->data) + pos;
     return STATUS_NEW;
 }
@@ -894,6 +896,10 @@ Handle make(uint32_t size, const Cell* source, int32_t kind, int32_t extra) {
     rec(pin.handle())->flags = flags;
     Handle keys = new_array(uint64_t(buckets) * 4, 4, 0);
     rec(pin.handle())->keys = keys;
+    if (kind == KIND_MAP) {
+        Handle hashes = new_array(uint64_t(buckets) * 4, 4, 0);
+        rec(pin.handle())->indexes = hashes;
+    }
     if (kind == KIND_HASH) {
         Handle indexes = new_array(uint64_t(std::max<uint32_t>(size, 4)) * 4, 4, 0xFF);
         rec(pin.handle())->indexes = indexes;
@@ -993,10 +999,11 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
     if (r->kind == KIND_MAP) {
         if (is_word_kind(probe.type()) && probe.type() != T_REFINEMENT && probe.type() != T_ISSUE)
             probe.header = (probe.header & ~CELL_TYPE_MASK) | T_SET_WORD;
-        last_map_probe_hash = hash_value(&probe, false);
-        uint32_t i = last_map_probe_hash & mask, start = i, step = 0;
+        uint32_t h = last_map_probe_hash = hash_value(&probe, false);
+        const uint32_t* hashes = items(r->indexes);
+        uint32_t i = h & mask, start = i, step = 0;
         while (!is_empty(flags, i)) {
-            if (is_live(flags, i)) {
+            if (is_live(flags, i) && hashes[i] == h) {
                 Cell* stored = block + keys[i];
                 if ((probe.type() == T_PROBE || stored->type() == probe.type()) && keys_equal(stored, &probe, op))
                     return stored;
@@ -1319,6 +1326,10 @@ Handle copy(Handle table, Handle new_block) {
             items(rec(np.handle())->chains)[i] = c;
         }
     }
+    if (rec(np.handle())->kind == KIND_MAP) {
+        Handle hashes = buffer::copy_array(rec(pin.handle())->indexes);
+        rec(np.handle())->indexes = hashes;
+    }
     Record* r = rec(np.handle());
     if (r->kind == KIND_POINTERS || r->kind == KIND_OWNERSHIP) {
         Handle entries = buffer::copy_array(rec(pin.handle())->data);
@@ -1391,12 +1402,17 @@ void resize(Handle table, uint32_t request) {
     collector::RootTable pin(table);
     Handle new_flags = new_array(flag_bytes(new_n), 4, 0xAA);
     collector::RootNode nf(new_flags);
-    if (new_n > old_n) grow_array(rec(pin.handle())->keys, uint64_t(new_n) * 4, 0);
+    bool map = rec(pin.handle())->kind == KIND_MAP;
+    if (new_n > old_n) {
+        grow_array(rec(pin.handle())->keys, uint64_t(new_n) * 4, 0);
+        if (map) grow_array(rec(pin.handle())->indexes, uint64_t(new_n) * 4, 0);
+    }
     table = pin.handle();
     r = rec(table);
     uint32_t* of = items(r->flags);
     uint32_t* fl = items(nf.node);
     int32_t* keys = items<int32_t>(r->keys);
+    uint32_t* stored_hashes = map ? items(r->indexes) : nullptr;  // a map keeps its keys' hashes
     uint32_t mask = new_n - 1;
     // Every cell of a symbol or word table is a key: their hashes are taken in one sequential
     // walk of the block rather than in bucket order, which reaches the cells at random.
@@ -1410,21 +1426,29 @@ void resize(Handle table, uint32_t request) {
     for (uint32_t j = 0; j < old_n; j++) {
         if (!is_live(of, j)) continue;
         int32_t key = keys[j];
+        uint32_t h = map ? stored_hashes[j] : hash_of(key);
         set_deleted(of, j);
         while (true) {
-            uint32_t i = hash_of(key) & mask, step = 0;
+            uint32_t i = h & mask, step = 0;
             while (!is_empty(fl, i)) i = (i + ++step) & mask;
             clear_empty(fl, i);
             if (i < old_n && is_live(of, i)) {
                 std::swap(key, keys[i]);
+                if (map) std::swap(h, stored_hashes[i]);
+                else h = hash_of(key);
                 set_deleted(of, i);
             } else {
                 keys[i] = key;
+                if (map) stored_hashes[i] = h;
                 break;
             }
         }
     }
-    if (new_n < old_n) grow_array(r->keys, uint64_t(new_n) * 4, 0);
+    if (new_n < old_n) {
+        grow_array(r->keys, uint64_t(new_n) * 4, 0);
+        if (map) grow_array(rec(table)->indexes, uint64_t(new_n) * 4, 0);
+        r = rec(table);
+    }
     r->flags = nf.node;
     r->buckets = int32_t(new_n);
     r->upper_bound = int32_t(double(new_n) * LOAD + 0.5);
@@ -1699,7 +1723,11 @@ void mark(Handle* ref) {
         collector::mark_block_node(&r->data);
         break;
     }
-    case KIND_MAP: case KIND_WORDS:
+    case KIND_MAP:
+        if (r->indexes) collector::mark_node(&r->indexes);
+        collector::mark_block_node(&r->data);
+        break;
+    case KIND_WORDS:
         collector::mark_block_node(&r->data);
         break;
     case KIND_POINTERS:

@@ -53,7 +53,8 @@ enum Status : int {
 // The table record: eleven 32-bit fields in a buffer of its own.
 struct Record {
     int32_t live;         // live keys (a key with duplicates counts once)
-    uint32_t indexes;     // kind 0: node of the position -> bucket + 1 array; kinds 3, 4: entry size
+    uint32_t indexes;     // kind 0: node of the position -> bucket + 1 array; kind 1: node of the
+                          // bucket keys' hashes; kinds 3, 4: entry size
     Handle chains;        // kind 0: node of the list of chain nodes (1-based chain numbers)
     Handle flags;         // node of the bucket flags (2 bits a bucket)
     Handle keys;          // node of the bucket keys (i32 each)
@@ -120,9 +121,9 @@ Handle make(uint32_t size, const Cell* source, int32_t kind, int32_t extra);
 // `status` and answers the key cell (kind 1 with STATUS_PRESENT: the equal key already stored).
 Cell* put(Handle table, Cell* key);
 Cell* insert_key(Handle table, Cell* key, int* status);
-// Kind 1: insert_key of a key whose hash a lookup already computed: `hash` is last_probe_hash()
-// of a get with an equal probe, `cycles` the collector's cycle count then (after a collection
-// the key is hashed again).
+// Kind 1: insert_key of a key that a lookup under op 0 or 2 just failed to find: `hash` is
+// last_probe_hash() of that get, `cycles` the collector's cycle count then (after a collection
+// the key is hashed and compared again).
 Cell* insert_key_hashed(Handle table, Cell* key, int* status, uint32_t hash, uint32_t cycles);
 
 // Looks a key up. Kind 0: among the cells equal to the key under op 0, those for which `op`
