@@ -398,10 +398,11 @@ SeriesFrame* find_series_frame(uint32_t footprint) {
 }
 
 // Heap growth between allocator collections. A collection marks every live series, so when most
-// of the frames' contents survive, collecting each time the frames fill up would cost the whole
-// live set again for every few frames allocated. After a collection the bytes still in use are
-// measured, and new frames are made without collecting until they add half that much: the
-// marking work then stays proportional to the allocation.
+// of what was allocated survives, collecting each time the frames fill up (or before each big
+// series) would cost the whole live set again for every few frames allocated. After a
+// collection the bytes still in use (frames and big series) are measured, and new frames and big
+// series are made without collecting until they add half that much: the marking work then stays
+// proportional to the allocation.
 namespace {
 
 void measure_live() {
@@ -410,6 +411,7 @@ void measure_live() {
         SeriesFrame* f = at<SeriesFrame>(h);
         used += uint64_t(f->bump - handle_of(f->area())) * 4;
     }
+    for (Handle h = rec.big_series_list; h; h = at<BigSeries>(h)->next) used += at<BigSeries>(h)->size;
     live_bytes = used;
     grown_bytes = 0;
     measured_cycle = collector::state.cycles;
@@ -421,7 +423,8 @@ bool defer_collection() {
 }  // namespace
 
 static SeriesBuffer* alloc_big_buffer(uint32_t footprint) {
-    collector::collect_if_enabled();
+    if (!defer_collection() && collector::collect_if_enabled()) measure_live();
+    grown_bytes += footprint;
     return alloc_big_series(footprint);
 }
 
