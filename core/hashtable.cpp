@@ -177,6 +177,15 @@ inline bool is_text(uint32_t t) {
            t == T_PROBE;
 }
 
+// Kind 0 keeps a tag per bucket: the key's hash in the upper 24 bits, its datatype in the low 8.
+// A probe of a datatype whose equal keys always hash alike (integers, texts, words) skips a
+// bucket of its own datatype whose tag differs without reading the key; other buckets are
+// compared as before.
+inline uint32_t bucket_tag(uint32_t hash, uint32_t type) { return (hash & 0xFFFFFF00u) | (type & 0xFFu); }
+inline bool tag_filtered(uint32_t t) {
+    return t == T_INTEGER || is_text(t) || (is_word_kind(t) && t != T_ISSUE);
+}
+
 // Datatypes hashed by their node: their hash changes when nodes move.
 inline bool hashed_by_identity(uint32_t t) {
     switch (t) {
@@ -208,14 +217,17 @@ inline bool same_identity(const Cell* a, const Cell* b) {
 enum TextMatch { TEXTS_DIFFER, TEXTS_IDENTICAL, TEXTS_UNDECIDED };
 TextMatch match_texts(const Cell* a, const Cell* b);
 
-// Under the default compare and the equality ops, integer keys are decided here, and text keys
-// of different lengths or with a differing ASCII character are told apart without the full
-// compare (the probe of a lookup meets many keys of its own datatype that are not its own); two
-// texts of one datatype with the same characters are equal under = and ==.
+// Under the default compare and the equality ops (the find ops too for integers), integer keys
+// are decided here, and text keys of different lengths or with a differing ASCII character are
+// told apart without the full compare (the probe of a lookup meets many keys of its own datatype
+// that are not its own); two texts of one datatype with the same characters are equal under =
+// and ==.
 inline bool keys_equal(const Cell* stored, const Cell* key, int32_t op) {
     uint32_t ts = stored->type(), tk = key->type();
+    if (compare_hook == default_compare && ts == T_INTEGER && tk == T_INTEGER &&
+        (op == COMP_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_SAME || op >= COMP_FIND_EXACT))
+        return stored->data2 == key->data2;
     if (compare_hook == default_compare && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_SAME)) {
-        if (ts == T_INTEGER && tk == T_INTEGER) return stored->data2 == key->data2;
         if (is_text(ts) && is_text(tk)) {
             TextMatch m = match_texts(stored, key);
             if (m == TEXTS_DIFFER) return false;
@@ -450,6 +462,7 @@ int insert_hash(Handle table, int32_t pos, bool grow_at_bound) {
     r->live++;
     set_live(flags, b);
     items<int32_t>(r->keys)[b] = pos;
+    items(r->tags)[b] = bucket_tag(h, cells(r->data)[pos].type());
     set_index(table, pos, b);
     return STATUS_NEW;
 }
@@ -901,6 +914,8 @@ Handle make(uint32_t size, const Cell* source, int32_t kind, int32_t extra) {
         rec(pin.handle())->indexes = hashes;
     }
     if (kind == KIND_HASH) {
+        Handle tags = new_array(uint64_t(buckets) * 4, 4, 0);
+        rec(pin.handle())->tags = tags;
         Handle indexes = new_array(uint64_t(std::max<uint32_t>(size, 4)) * 4, 4, 0xFF);
         rec(pin.handle())->indexes = indexes;
         Handle chains = buffer::make_array(4, 4);
@@ -1000,10 +1015,12 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
         if (is_word_kind(probe.type()) && probe.type() != T_REFINEMENT && probe.type() != T_ISSUE)
             probe.header = (probe.header & ~CELL_TYPE_MASK) | T_SET_WORD;
         uint32_t h = last_map_probe_hash = hash_value(&probe, false);
+        // The keys' hashes skip other keys unread, for the datatypes whose equal keys hash alike.
         const uint32_t* hashes = items(r->indexes);
+        bool filtered = tag_filtered(probe.type());
         uint32_t i = h & mask, start = i, step = 0;
         while (!is_empty(flags, i)) {
-            if (is_live(flags, i) && hashes[i] == h) {
+            if (is_live(flags, i) && (!filtered || hashes[i] == h)) {
                 Cell* stored = block + keys[i];
                 if ((probe.type() == T_PROBE || stored->type() == probe.type()) && keys_equal(stored, &probe, op))
                     return stored;
@@ -1037,7 +1054,11 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
     int64_t step_abs = skip < 0 ? -int64_t(skip) : int64_t(skip);
     if (reverse) last = true;
     int64_t best = -1;
-    uint32_t i = hash_value(&probe, false) & mask, start = i, step = 0;
+    uint32_t h = hash_value(&probe, false);
+    const uint32_t* tags = items(r->tags);
+    bool filtered = tag_filtered(probe.type());
+    uint32_t own = probe.type() & 0xFFu, want = bucket_tag(h, probe.type());
+    uint32_t i = h & mask, start = i, step = 0;
     auto consider = [&](int32_t l) {
         int64_t dist;
         if (reverse) {
@@ -1047,7 +1068,7 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
             if (l < head) return;
             dist = int64_t(l) - head;
         }
-        if (dist % step_abs != 0) return;
+        if (step_abs != 1 && dist % step_abs != 0) return;
         // The sought value first, as a block's find compares it with each cell.
         if (!keys_equal(&probe, block + l, op)) return;
         if (last) {
@@ -1057,7 +1078,7 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
         }
     };
     while (!is_empty(flags, i)) {
-        if (is_live(flags, i)) {
+        if (is_live(flags, i) && !(filtered && (tags[i] & 0xFFu) == own && tags[i] != want)) {
             int32_t stored = keys[i];
             int32_t first = first_position(r, stored);
             if (keys_equal(block + first, &probe, COMP_EQUAL)) {
@@ -1313,6 +1334,8 @@ Handle copy(Handle table, Handle new_block) {
     Handle k = buffer::copy_array(rec(pin.handle())->keys);
     rec(np.handle())->keys = k;
     if (rec(np.handle())->kind == KIND_HASH) {
+        Handle tg = buffer::copy_array(rec(pin.handle())->tags);
+        rec(np.handle())->tags = tg;
         Handle ix = buffer::copy_array(rec(pin.handle())->indexes);
         rec(np.handle())->indexes = ix;
         // Separate chains: the copy and the original change apart.
@@ -1370,10 +1393,13 @@ void rebuild(Handle table, int32_t size) {
         Handle flags = new_array(flag_bytes(buckets), 4, 0xAA);
         collector::RootNode f(flags);
         Handle keys = new_array(uint64_t(buckets) * 4, 4, 0);
+        collector::RootNode k(keys);
+        Handle tags = new_array(uint64_t(buckets) * 4, 4, 0);
         table = pin.handle();
         r = rec(table);
         r->flags = f.node;
-        r->keys = keys;
+        r->keys = k.node;
+        r->tags = tags;
         r->buckets = int32_t(buckets);
         r->upper_bound = int32_t(double(buckets) * LOAD);
         r->live = r->occupied = 0;
@@ -1713,6 +1739,7 @@ void mark(Handle* ref) {
     collector::mark_node(&r->keys);
     switch (r->kind) {
     case KIND_HASH: {
+        if (r->tags) collector::mark_node(&r->tags);
         collector::mark_node(&r->indexes);
         collector::mark_node(&r->chains);
         if (r->chains) {

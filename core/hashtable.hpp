@@ -50,7 +50,7 @@ enum Status : int {
     STATUS_REBUILT = 2   // kind 0: the table was rebuilt and holds every cell of the block
 };
 
-// The table record: eleven 32-bit fields in a buffer of its own.
+// The table record: twelve 32-bit fields in a buffer of its own.
 struct Record {
     int32_t live;         // live keys (a key with duplicates counts once)
     uint32_t indexes;     // kind 0: node of the position -> bucket + 1 array; kind 1: node of the
@@ -64,9 +64,10 @@ struct Record {
     int32_t upper_bound;  // the occupied count at which the next insertion grows first
     int32_t kind;
     int32_t counter;      // 0, or the collector's cycle count + 1 at the last (re)build
+    Handle tags;          // kind 0: node of the bucket tags (see bucket_tag in the module), else 0
 };
-static_assert(sizeof(Record) == 44);
-constexpr uint32_t RECORD_FIELDS = 11;
+static_assert(sizeof(Record) == 48);
+constexpr uint32_t RECORD_FIELDS = 12;
 
 // The record of a table (valid until the next allocation).
 inline Record* record(Handle table) {
