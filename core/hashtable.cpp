@@ -177,6 +177,15 @@ inline bool is_text(uint32_t t) {
            t == T_PROBE;
 }
 
+// Kind 0 keeps a tag per bucket: the key's hash in the upper 24 bits, its datatype in the low 8.
+// A probe of a datatype whose equal keys always hash alike (integers, texts, words) skips a
+// bucket of its own datatype whose tag differs without reading the key; other buckets are
+// compared as before.
+inline uint32_t bucket_tag(uint32_t hash, uint32_t type) { return (hash & 0xFFFFFF00u) | (type & 0xFFu); }
+inline bool tag_filtered(uint32_t t) {
+    return t == T_INTEGER || is_text(t) || (is_word_kind(t) && t != T_ISSUE);
+}
+
 // Datatypes hashed by their node: their hash changes when nodes move.
 inline bool hashed_by_identity(uint32_t t) {
     switch (t) {
@@ -205,8 +214,26 @@ inline bool same_identity(const Cell* a, const Cell* b) {
 // Key equality inside the tables. Keys hashed by identity match by identity only: compared by
 // content, two equal blocks held in different series would sit in different buckets and be
 // found or missed by chance.
+enum TextMatch { TEXTS_DIFFER, TEXTS_IDENTICAL, TEXTS_UNDECIDED };
+TextMatch match_texts(const Cell* a, const Cell* b);
+
+// Under the default compare and the equality ops (the find ops too for integers), integer keys
+// are decided here, and text keys of different lengths or with a differing ASCII character are
+// told apart without the full compare (the probe of a lookup meets many keys of its own datatype
+// that are not its own); two texts of one datatype with the same characters are equal under =
+// and ==.
 inline bool keys_equal(const Cell* stored, const Cell* key, int32_t op) {
     uint32_t ts = stored->type(), tk = key->type();
+    if (compare_hook == default_compare && ts == T_INTEGER && tk == T_INTEGER &&
+        (op == COMP_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_SAME || op >= COMP_FIND_EXACT))
+        return stored->data2 == key->data2;
+    if (compare_hook == default_compare && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_SAME)) {
+        if (is_text(ts) && is_text(tk)) {
+            TextMatch m = match_texts(stored, key);
+            if (m == TEXTS_DIFFER) return false;
+            if (m == TEXTS_IDENTICAL && ts == tk && ts != T_PROBE && op != COMP_SAME) return true;
+        }
+    }
     if (hashed_by_identity(ts) || hashed_by_identity(tk)) return ts == tk && same_identity(stored, key);
     return compare_hook(stored, key, op) == 1;
 }
@@ -254,6 +281,28 @@ uint32_t hash_text(const Cell* c, bool case_sensitive) {
         m.block(case_sensitive ? cp : fold_upper(cp));
     }
     return m.finish(size_t(t.count) * 4);
+}
+
+// TEXTS_DIFFER when two texts cannot be equal under any equality op (their lengths differ, or at
+// some place both hold ASCII characters that differ even with letters folded), TEXTS_IDENTICAL
+// when they hold the same characters, else TEXTS_UNDECIDED.
+TextMatch match_texts(const Cell* a, const Cell* b) {
+    Text x = text_of(a), y = text_of(b);
+    if (x.count != y.count) return TEXTS_DIFFER;
+    bool same = true;
+    auto differ = [&](uint32_t p, uint32_t q) {
+        if (p == q) return false;
+        same = false;
+        return p < 0x80 && q < 0x80 && fold_upper(p) != fold_upper(q);
+    };
+    if (x.unit == 1 && y.unit == 1) {
+        for (uint32_t i = 0; i < x.count; i++)
+            if (differ(x.p[i], y.p[i])) return TEXTS_DIFFER;
+    } else {
+        for (uint32_t i = 0; i < x.count; i++)
+            if (differ(x.at(i), y.at(i))) return TEXTS_DIFFER;
+    }
+    return same ? TEXTS_IDENTICAL : TEXTS_UNDECIDED;
 }
 
 // 64-bit float words with -0.0 taken as 0.0 (they compare equal, so they must hash alike).
@@ -413,11 +462,18 @@ int insert_hash(Handle table, int32_t pos, bool grow_at_bound) {
     r->live++;
     set_live(flags, b);
     items<int32_t>(r->keys)[b] = pos;
+    items(r->tags)[b] = bucket_tag(h, cells(r->data)[pos].type());
     set_index(table, pos, b);
     return STATUS_NEW;
 }
 
 // ---- kind 1 ----
+
+// The hash of the last probe of a map lookup, and the hash that insert_key_hashed hands to
+// insert_map (-1: none; the key is hashed). A given hash also tells that the key is absent: the
+// probe only looks for the first free bucket.
+uint32_t last_map_probe_hash = 0;
+int64_t given_map_hash = -1;
 
 int insert_map(Handle table, int32_t pos, Cell** found) {
     Record* r = rec(table);
@@ -430,7 +486,8 @@ int insert_map(Handle table, int32_t pos, Cell** found) {
     Cell probe = block[pos];
     if (is_word_kind(probe.type()) && probe.type() != T_REFINEMENT && probe.type() != T_ISSUE)
         probe.header = (probe.header & ~CELL_TYPE_MASK) | T_SET_WORD;
-    uint32_t i = hash_value(&probe, false) & mask, start = i, step = 0;
+    uint32_t h = given_map_hash >= 0 ? uint32_t(given_map_hash) : hash_value(&probe, false);
+    uint32_t i = h & mask, start = i, step = 0;
     int64_t site = -1, target = -1;
     while (true) {
         r = rec(table);
@@ -441,7 +498,7 @@ int insert_map(Handle table, int32_t pos, Cell** found) {
         }
         if (is_deleted(flags, i)) {
             if (site < 0) site = i;
-        } else {
+        } else if (given_map_hash < 0) {
             Cell* stored = cells(r->data) + items<int32_t>(r->keys)[i];
             if (stored->type() == probe.type() && keys_equal(stored, &probe, COMP_STRICT_EQUAL)) {
                 if (found) *found = stored;
@@ -465,6 +522,7 @@ int insert_map(Handle table, int32_t pos, Cell** found) {
     r->live++;
     set_live(flags, b);
     items<int32_t>(r->keys)[b] = pos;
+    items(r->indexes)[b] = h;
     if (found) *found = cells(r->data) + pos;
     return STATUS_NEW;
 }
@@ -851,7 +909,13 @@ Handle make(uint32_t size, const Cell* source, int32_t kind, int32_t extra) {
     rec(pin.handle())->flags = flags;
     Handle keys = new_array(uint64_t(buckets) * 4, 4, 0);
     rec(pin.handle())->keys = keys;
+    if (kind == KIND_MAP) {
+        Handle hashes = new_array(uint64_t(buckets) * 4, 4, 0);
+        rec(pin.handle())->indexes = hashes;
+    }
     if (kind == KIND_HASH) {
+        Handle tags = new_array(uint64_t(buckets) * 4, 4, 0);
+        rec(pin.handle())->tags = tags;
         Handle indexes = new_array(uint64_t(std::max<uint32_t>(size, 4)) * 4, 4, 0xFF);
         rec(pin.handle())->indexes = indexes;
         Handle chains = buffer::make_array(4, 4);
@@ -909,6 +973,17 @@ Cell* insert_key(Handle table, Cell* key, int* status) {
     return cells(rec(pin.handle())->data) + pos;
 }
 
+uint32_t last_probe_hash() { return last_map_probe_hash; }
+
+Cell* insert_key_hashed(Handle table, Cell* key, int* status, uint32_t hash, uint32_t cycles) {
+    if (rec(table)->kind != KIND_MAP || cycles != collector::state.cycles) return insert_key(table, key, status);
+    struct Given {
+        explicit Given(uint32_t h) { given_map_hash = h; }
+        ~Given() { given_map_hash = -1; }
+    } given(hash);
+    return insert_key(table, key, status);
+}
+
 void refresh(Handle table) {
     Record* r = rec(table);
     if (r->counter == 0 || uint32_t(r->counter) == cycle_stamp() || collector::state.busy) return;
@@ -939,9 +1014,13 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
     if (r->kind == KIND_MAP) {
         if (is_word_kind(probe.type()) && probe.type() != T_REFINEMENT && probe.type() != T_ISSUE)
             probe.header = (probe.header & ~CELL_TYPE_MASK) | T_SET_WORD;
-        uint32_t i = hash_value(&probe, false) & mask, start = i, step = 0;
+        uint32_t h = last_map_probe_hash = hash_value(&probe, false);
+        // The keys' hashes skip other keys unread, for the datatypes whose equal keys hash alike.
+        const uint32_t* hashes = items(r->indexes);
+        bool filtered = tag_filtered(probe.type());
+        uint32_t i = h & mask, start = i, step = 0;
         while (!is_empty(flags, i)) {
-            if (is_live(flags, i)) {
+            if (is_live(flags, i) && (!filtered || hashes[i] == h)) {
                 Cell* stored = block + keys[i];
                 if ((probe.type() == T_PROBE || stored->type() == probe.type()) && keys_equal(stored, &probe, op))
                     return stored;
@@ -975,7 +1054,11 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
     int64_t step_abs = skip < 0 ? -int64_t(skip) : int64_t(skip);
     if (reverse) last = true;
     int64_t best = -1;
-    uint32_t i = hash_value(&probe, false) & mask, start = i, step = 0;
+    uint32_t h = hash_value(&probe, false);
+    const uint32_t* tags = items(r->tags);
+    bool filtered = tag_filtered(probe.type());
+    uint32_t own = probe.type() & 0xFFu, want = bucket_tag(h, probe.type());
+    uint32_t i = h & mask, start = i, step = 0;
     auto consider = [&](int32_t l) {
         int64_t dist;
         if (reverse) {
@@ -985,7 +1068,7 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
             if (l < head) return;
             dist = int64_t(l) - head;
         }
-        if (dist % step_abs != 0) return;
+        if (step_abs != 1 && dist % step_abs != 0) return;
         // The sought value first, as a block's find compares it with each cell.
         if (!keys_equal(&probe, block + l, op)) return;
         if (last) {
@@ -995,7 +1078,7 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
         }
     };
     while (!is_empty(flags, i)) {
-        if (is_live(flags, i)) {
+        if (is_live(flags, i) && !(filtered && (tags[i] & 0xFFu) == own && tags[i] != want)) {
             int32_t stored = keys[i];
             int32_t first = first_position(r, stored);
             if (keys_equal(block + first, &probe, COMP_EQUAL)) {
@@ -1251,6 +1334,8 @@ Handle copy(Handle table, Handle new_block) {
     Handle k = buffer::copy_array(rec(pin.handle())->keys);
     rec(np.handle())->keys = k;
     if (rec(np.handle())->kind == KIND_HASH) {
+        Handle tg = buffer::copy_array(rec(pin.handle())->tags);
+        rec(np.handle())->tags = tg;
         Handle ix = buffer::copy_array(rec(pin.handle())->indexes);
         rec(np.handle())->indexes = ix;
         // Separate chains: the copy and the original change apart.
@@ -1263,6 +1348,10 @@ Handle copy(Handle table, Handle new_block) {
             Handle c = buffer::copy_array(chain);
             items(rec(np.handle())->chains)[i] = c;
         }
+    }
+    if (rec(np.handle())->kind == KIND_MAP) {
+        Handle hashes = buffer::copy_array(rec(pin.handle())->indexes);
+        rec(np.handle())->indexes = hashes;
     }
     Record* r = rec(np.handle());
     if (r->kind == KIND_POINTERS || r->kind == KIND_OWNERSHIP) {
@@ -1304,10 +1393,13 @@ void rebuild(Handle table, int32_t size) {
         Handle flags = new_array(flag_bytes(buckets), 4, 0xAA);
         collector::RootNode f(flags);
         Handle keys = new_array(uint64_t(buckets) * 4, 4, 0);
+        collector::RootNode k(keys);
+        Handle tags = new_array(uint64_t(buckets) * 4, 4, 0);
         table = pin.handle();
         r = rec(table);
         r->flags = f.node;
-        r->keys = keys;
+        r->keys = k.node;
+        r->tags = tags;
         r->buckets = int32_t(buckets);
         r->upper_bound = int32_t(double(buckets) * LOAD);
         r->live = r->occupied = 0;
@@ -1336,12 +1428,17 @@ void resize(Handle table, uint32_t request) {
     collector::RootTable pin(table);
     Handle new_flags = new_array(flag_bytes(new_n), 4, 0xAA);
     collector::RootNode nf(new_flags);
-    if (new_n > old_n) grow_array(rec(pin.handle())->keys, uint64_t(new_n) * 4, 0);
+    bool map = rec(pin.handle())->kind == KIND_MAP;
+    if (new_n > old_n) {
+        grow_array(rec(pin.handle())->keys, uint64_t(new_n) * 4, 0);
+        if (map) grow_array(rec(pin.handle())->indexes, uint64_t(new_n) * 4, 0);
+    }
     table = pin.handle();
     r = rec(table);
     uint32_t* of = items(r->flags);
     uint32_t* fl = items(nf.node);
     int32_t* keys = items<int32_t>(r->keys);
+    uint32_t* stored_hashes = map ? items(r->indexes) : nullptr;  // a map keeps its keys' hashes
     uint32_t mask = new_n - 1;
     // Every cell of a symbol or word table is a key: their hashes are taken in one sequential
     // walk of the block rather than in bucket order, which reaches the cells at random.
@@ -1355,21 +1452,29 @@ void resize(Handle table, uint32_t request) {
     for (uint32_t j = 0; j < old_n; j++) {
         if (!is_live(of, j)) continue;
         int32_t key = keys[j];
+        uint32_t h = map ? stored_hashes[j] : hash_of(key);
         set_deleted(of, j);
         while (true) {
-            uint32_t i = hash_of(key) & mask, step = 0;
+            uint32_t i = h & mask, step = 0;
             while (!is_empty(fl, i)) i = (i + ++step) & mask;
             clear_empty(fl, i);
             if (i < old_n && is_live(of, i)) {
                 std::swap(key, keys[i]);
+                if (map) std::swap(h, stored_hashes[i]);
+                else h = hash_of(key);
                 set_deleted(of, i);
             } else {
                 keys[i] = key;
+                if (map) stored_hashes[i] = h;
                 break;
             }
         }
     }
-    if (new_n < old_n) grow_array(r->keys, uint64_t(new_n) * 4, 0);
+    if (new_n < old_n) {
+        grow_array(r->keys, uint64_t(new_n) * 4, 0);
+        if (map) grow_array(rec(table)->indexes, uint64_t(new_n) * 4, 0);
+        r = rec(table);
+    }
     r->flags = nf.node;
     r->buckets = int32_t(new_n);
     r->upper_bound = int32_t(double(new_n) * LOAD + 0.5);
@@ -1634,6 +1739,7 @@ void mark(Handle* ref) {
     collector::mark_node(&r->keys);
     switch (r->kind) {
     case KIND_HASH: {
+        if (r->tags) collector::mark_node(&r->tags);
         collector::mark_node(&r->indexes);
         collector::mark_node(&r->chains);
         if (r->chains) {
@@ -1644,7 +1750,11 @@ void mark(Handle* ref) {
         collector::mark_block_node(&r->data);
         break;
     }
-    case KIND_MAP: case KIND_WORDS:
+    case KIND_MAP:
+        if (r->indexes) collector::mark_node(&r->indexes);
+        collector::mark_block_node(&r->data);
+        break;
+    case KIND_WORDS:
         collector::mark_block_node(&r->data);
         break;
     case KIND_POINTERS:

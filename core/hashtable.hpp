@@ -50,10 +50,11 @@ enum Status : int {
     STATUS_REBUILT = 2   // kind 0: the table was rebuilt and holds every cell of the block
 };
 
-// The table record: eleven 32-bit fields in a buffer of its own.
+// The table record: twelve 32-bit fields in a buffer of its own.
 struct Record {
     int32_t live;         // live keys (a key with duplicates counts once)
-    uint32_t indexes;     // kind 0: node of the position -> bucket + 1 array; kinds 3, 4: entry size
+    uint32_t indexes;     // kind 0: node of the position -> bucket + 1 array; kind 1: node of the
+                          // bucket keys' hashes; kinds 3, 4: entry size
     Handle chains;        // kind 0: node of the list of chain nodes (1-based chain numbers)
     Handle flags;         // node of the bucket flags (2 bits a bucket)
     Handle keys;          // node of the bucket keys (i32 each)
@@ -63,9 +64,10 @@ struct Record {
     int32_t upper_bound;  // the occupied count at which the next insertion grows first
     int32_t kind;
     int32_t counter;      // 0, or the collector's cycle count + 1 at the last (re)build
+    Handle tags;          // kind 0: node of the bucket tags (see bucket_tag in the module), else 0
 };
-static_assert(sizeof(Record) == 44);
-constexpr uint32_t RECORD_FIELDS = 11;
+static_assert(sizeof(Record) == 48);
+constexpr uint32_t RECORD_FIELDS = 12;
 
 // The record of a table (valid until the next allocation).
 inline Record* record(Handle table) {
@@ -120,6 +122,10 @@ Handle make(uint32_t size, const Cell* source, int32_t kind, int32_t extra);
 // `status` and answers the key cell (kind 1 with STATUS_PRESENT: the equal key already stored).
 Cell* put(Handle table, Cell* key);
 Cell* insert_key(Handle table, Cell* key, int* status);
+// Kind 1: insert_key of a key that a lookup under op 0 or 2 just failed to find: `hash` is
+// last_probe_hash() of that get, `cycles` the collector's cycle count then (after a collection
+// the key is hashed and compared again).
+Cell* insert_key_hashed(Handle table, Cell* key, int* status, uint32_t hash, uint32_t cycles);
 
 // Looks a key up. Kind 0: among the cells equal to the key under op 0, those for which `op`
 // holds: forward the first at or after head whose distance from head is a multiple of `skip`;
@@ -130,6 +136,9 @@ Cell* insert_key(Handle table, Cell* key, int* status);
 // the exact spelling of a symbol! key. Null when none.
 Cell* get(Handle table, const Cell* key, int32_t head, int32_t skip, int32_t op, bool last,
           bool reverse);
+
+// The hash of the probe of the last kind-1 get.
+uint32_t last_probe_hash();
 
 // Continues a probe for keys equal (op 0) to `key`, matched as get matches them: kind 1 keys of
 // the probe's datatype (any datatype for a T_PROBE key), kind 0 buckets of any datatype (the

@@ -80,6 +80,10 @@ struct Retired {
 std::vector<Retired> retired;
 std::vector<SeriesFrame*> spare_frames;  // verified retired series frames, reused by size
 constexpr size_t SPARE_FRAMES = 16;
+// Heap growth between allocator collections (see defer_collection).
+uint32_t measured_cycle = 0xFFFFFFFFu;  // collector cycle count when live_bytes was measured
+uint64_t live_bytes = 0;                // bytes in use in the series frames after that collection
+uint64_t grown_bytes = 0;               // frame bytes made since then without collecting
 
 }  // namespace
 
@@ -107,6 +111,8 @@ void init() {
         if (!vmem::commit(arena, PAGE)) runtime::runtime_error(FATAL_OUT_OF_MEMORY, 0);
     }
     rec = MemoryRecord{};
+    measured_cycle = 0xFFFFFFFFu;
+    live_bytes = grown_bytes = 0;
     rec.default_frame_size = DEFAULT_FRAME_SIZE;
     rec.next_frame_size = DEFAULT_FRAME_SIZE;
     rec.big_threshold = BIG_THRESHOLD;
@@ -391,8 +397,34 @@ SeriesFrame* find_series_frame(uint32_t footprint) {
     return nullptr;
 }
 
+// Heap growth between allocator collections. A collection marks every live series, so when most
+// of what was allocated survives, collecting each time the frames fill up (or before each big
+// series) would cost the whole live set again for every few frames allocated. After a
+// collection the bytes still in use (frames and big series) are measured, and new frames and big
+// series are made without collecting until they add half that much: the marking work then stays
+// proportional to the allocation.
+namespace {
+
+void measure_live() {
+    uint64_t used = 0;
+    for (Handle h = rec.first_series_frame; h; h = at<SeriesFrame>(h)->next) {
+        SeriesFrame* f = at<SeriesFrame>(h);
+        used += uint64_t(f->bump - handle_of(f->area())) * 4;
+    }
+    for (Handle h = rec.big_series_list; h; h = at<BigSeries>(h)->next) used += at<BigSeries>(h)->size;
+    live_bytes = used;
+    grown_bytes = 0;
+    measured_cycle = collector::state.cycles;
+}
+
+bool defer_collection() {
+    return measured_cycle == collector::state.cycles && grown_bytes < live_bytes / 2;
+}
+}  // namespace
+
 static SeriesBuffer* alloc_big_buffer(uint32_t footprint) {
-    collector::collect_if_enabled();
+    if (!defer_collection() && collector::collect_if_enabled()) measure_live();
+    grown_bytes += footprint;
     return alloc_big_series(footprint);
 }
 
@@ -416,13 +448,15 @@ SeriesBuffer* alloc_buffer(uint32_t count, uint32_t unit, int32_t offset) {
         if (!f || !has_room(f, footprint)) {
             f = find_series_frame(footprint);
             if (!f) {
-                if (collector::collect_if_enabled()) {
+                if (!defer_collection() && collector::collect_if_enabled()) {
+                    measure_live();
                     f = find_series_frame(footprint);
                     if (f && uint64_t(f->end - f->bump) * 4 < FRAME_MIN_ROOM) f = nullptr;
                 }
                 if (!f) {
                     if (int64_t(footprint) >= rec.next_frame_size) rec.next_frame_size = rec.big_threshold;
                     f = make_series_frame();
+                    grown_bytes += uint64_t(f->size);
                 }
             }
             rec.current_series_frame = handle_of(f);

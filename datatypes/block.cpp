@@ -649,6 +649,17 @@ int64_t search(Cell* series_in, const Cell* value_in, const FindArgs& a, uint32_
         }
         return -1;
     }
+    if (!seq && v->is(T_INTEGER) && (op == COMP_FIND || op == COMP_STRICT_EQUAL)) {
+        // An integer matches, under these ops, the integers of its value and nothing else: the
+        // cells are read in place.
+        const Cell* c = cells(buf(s.get()));
+        limit = std::min<int64_t>(limit, cell_count(buf(s.get())));
+        for (int64_t p = h; p < limit; p += skip) {
+            if (c[p].is(T_INTEGER) && c[p].data2 == v->data2) return p;
+            if (a.match) break;
+        }
+        return -1;
+    }
     for (int64_t p = h; p + m <= limit; p += skip) {
         if (matches_at(s.get(), p, v.get(), seq, m, a.only, op)) return p;
         if (a.match) break;
@@ -747,6 +758,11 @@ int32_t sort_compare(SortState& st, uint32_t ia, uint32_t ib) {
     for (uint32_t j = first; j < first + count; j++) {
         st.x.cell = cells(buf(st.blk.get()))[st.start + ia * st.rec + j];
         st.y.cell = cells(buf(st.blk.get()))[st.start + ib * st.rec + j];
+        if (st.x->is(T_INTEGER) && st.y->is(T_INTEGER)) {  // integer!'s own order, inline
+            int32_t a = int32_t(st.x->data2), b = int32_t(st.y->data2);
+            if (a != b) return a < b ? -1 : 1;
+            continue;
+        }
         const auto& fn = type_registry::table(st.x->type()).compare;
         int32_t r = fn ? fn(st.x.get(), st.y.get(), st.op) : NOT_COMPARABLE;
         if (r == NOT_COMPARABLE) r = int32_t(st.x->type()) - int32_t(st.y->type());

@@ -304,13 +304,14 @@ void put_pair(const Cell* map, const Cell* key, const Cell* value, bool case_sen
     Root m(*map), k(*key), v(*value);
     Cell* found = key_cell(m.get(), k.get(), lookup_op(case_sensitive, false));
     if (!found) {
+        uint32_t hash = hashtable::last_probe_hash(), cycles = collector::state.cycles;
         if (!valid_key_q(k->type())) raise_key(k.get());
         Cell* at = reinterpret_cast<Cell*>(buffer::reserve_tail(m->data2, 32));
         at[0] = k.cell;
         at[1] = unset_value;
         uint32_t position = cell_count(m.get()) - 2;
         int status = hashtable::STATUS_NEW;
-        found = hashtable::insert_key(m->data3, pairs(m.get()) + position, &status);
+        found = hashtable::insert_key_hashed(m->data3, pairs(m.get()) + position, &status, hash, cycles);
         if (status == hashtable::STATUS_PRESENT) {  // cannot be after the lookup; kept sound
             SeriesBuffer* b = buf(m->data2);
             b->tail = b->head + position * 16;

@@ -141,8 +141,11 @@ namespace {
 
 // The infix rule, applied after each expression until the next value is not an operator word.
 Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
-    while (pos < code.tail()) {
-        const Cell* w = code.at(pos);
+    while (true) {
+        SeriesBuffer* b = code.buffer();  // one read of the buffer for the tail and the cell
+        uint32_t tail = b->used() >> 4;
+        if (pos >= tail || pos >= code.limit) break;
+        const Cell* w = b->head_cell() + pos;
         if (!w->is(T_WORD)) break;
         const Cell* v = quiet_value(w);
         if (!v || !v->is(T_OP)) break;

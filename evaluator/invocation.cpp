@@ -156,15 +156,16 @@ struct Call {
     bool is_fn;
     ArgListHead head;
     int32_t* refs;
+    Handle list;  // the list's node (kept alive by the function value)
 
-    void load_list() { head = *list_head(arg_list(fn)); }
-
-    // Entry i of the list, read anew: fetching an argument may move the list's buffer. The
-    // function cell stays current (it is on the argument stack or rooted).
-    ArgEntry entry(uint32_t i) const {
-        Handle list = memory::buffer_of(fn->data3)->head_cell()[1].data2;
-        return list_entries(list)[i];
+    void load_list() {
+        list = arg_list(fn);
+        head = *list_head(list);
     }
+
+    // Entry i of the list, read anew through its node: fetching an argument may move the list's
+    // buffer.
+    ArgEntry entry(uint32_t i) const { return list_entries(list)[i]; }
 
     uint32_t tail() const { return code ? code->tail() : 0; }
 
@@ -578,6 +579,18 @@ Status call_with(const Cell* fn_in, const Cell* const* args, int count, Cell* ou
 
 namespace kov::invocation {
 
+namespace {
+
+// The value of a word bound to a context with values, as evaluating the word would find it;
+// null where the evaluation would take its general road.
+inline const Cell* word_value(const Cell* w) {
+    Handle ctx = w->data1;
+    if (!ctx || int32_t(w->data3) < 0) return nullptr;
+    return context::reachable_value(context::cell(ctx), w->data3);
+}
+
+}  // namespace
+
 Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
     Cell target = op_target(op);
     uint32_t kind = target.type();
@@ -598,8 +611,18 @@ Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bo
         }
         if (which >= 0) {
             stack::top = start_top + 1;
-            Step r = interpreter::eval_expression(code, pos + 1, true, true, false);
-            if (r.status != Status::normal) return r;
+            // The right operand without infix: an integer written there or held by a word is
+            // taken as is, anything else is evaluated.
+            Step r;
+            const Cell* next = code.at(pos + 1);
+            const Cell* known = next->is(T_INTEGER) ? next : next->is(T_WORD) ? word_value(next) : nullptr;
+            if (known && known->is(T_INTEGER)) {
+                stack::push(known);
+                r = {pos + 2, Status::normal};
+            } else {
+                r = interpreter::eval_expression(code, pos + 1, true, true, false);
+                if (r.status != Status::normal) return r;
+            }
             Cell* right = start_top + 1;
             int32_t divisor = right->is(T_INTEGER) ? cells::integer(*right) : 0;
             bool divides = which != OP_DIV && which != OP_REM ? true : divisor != 0 && divisor != -1;

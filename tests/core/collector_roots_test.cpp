@@ -20,7 +20,7 @@ using testing::WordsTest;
 
 class CollectorRoots : public WordsTest {};
 
-Cell integer(int32_t n) { return Cell{T_INTEGER, 0, uint32_t(n), 0}; }
+[[maybe_unused]] Cell integer(int32_t n) { return Cell{T_INTEGER, 0, uint32_t(n), 0}; }
 
 TEST_F(CollectorRoots, SeriesRefFollowsItsBufferAcrossCollections) {
     memory::make_bytes(5000);  // garbage below the block: the collection slides the block down
