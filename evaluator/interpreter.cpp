@@ -322,6 +322,15 @@ inline bool block_like(uint32_t t) {
     stack::raise_error("script", "bad-path-type", {p.get(), type.get(), cut.get()});
 }
 
+// fetch of element i, or exit (i: the length). The callback runs Kov code, so the running value
+// is taken into its rooted cell first, as before evaluating a paren; answers where it now is.
+[[gnu::cold]] Cell* trace_path_step(uint32_t event, const Cell* path, uint32_t i, Root& running, Cell* current) {
+    running.cell = *current;
+    if (event == tracing::EV_EXIT) tracing::fire(event, path, path->data1 + i, nullptr, running.get());
+    else tracing::fire(event, path, path->data1 + i, nullptr, path_cell(path, i));
+    return running.get();
+}
+
 // enter and fetch of the first element.
 [[gnu::cold]] void trace_path_start(const Cell* path) {
     tracing::fire(tracing::EV_ENTER, path, path->data1, nullptr, nullptr);
@@ -370,7 +379,7 @@ Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get
     Cell* current = running.get();
     Root previous(first.cell);
     for (uint32_t i = 1; i < n; i++) {
-        if (tracing) [[unlikely]] tracing::fire(tracing::EV_FETCH, path.get(), path->data1 + i, nullptr, path_cell(path.get(), i));
+        if (tracing) [[unlikely]] current = trace_path_step(tracing::EV_FETCH, path.get(), i, running, current);
         Root element(path_at(path.get(), i));
         Root selector(element.cell);
         if (element->is(T_GET_WORD)) {
@@ -414,7 +423,7 @@ Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get
             break;
         }
     }
-    if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXIT, path.get(), path->data1 + n, nullptr, current);
+    if (tracing) [[unlikely]] current = trace_path_step(tracing::EV_EXIT, path.get(), n, running, current);
     Cell result = *current;
     stack::top = saved_top;
     deliver(&result, arg_mode);
