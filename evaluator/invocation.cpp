@@ -192,10 +192,13 @@ struct Call {
             return s.status;
         }
         case ARG_GET:
+            if (interpreter::tracing) [[unlikely]] tracing::fire(tracing::EV_FETCH, code_block(), pos, nullptr, code->at(pos));
             stack::push(code->at(pos));
+            if (interpreter::tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code_block(), pos, nullptr, top());
             pos++;
             return Status::normal;
         default: {
+            if (interpreter::tracing) [[unlikely]] tracing::fire(tracing::EV_FETCH, code_block(), pos, nullptr, code->at(pos));
             Cell v = *code->at(pos);
             pos++;
             if (v.is(T_PAREN)) {
@@ -207,10 +210,11 @@ struct Call {
                 stack::push(context::get(&v));
             } else if (v.is(T_GET_PATH)) {
                 Step s = interpreter::eval_path(&v, *code, pos, false, true, true, false);
-                return s.status;
+                if (s.status != Status::normal) return s.status;
             } else {
                 stack::push(&v);
             }
+            if (interpreter::tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code_block(), pos - 1, nullptr, top());
             return Status::normal;
         }
         }
