@@ -1199,7 +1199,9 @@ Cell* eval_path(const PathStep& step) {
         stack::raise_error("script", "bad-path-set", {p.get(), el.get()});
     }
     found.cell = answer;
-    return t.poke(found.get(), 2, fresh.get());
+    // poke answers the stored value's cell, which is `fresh`: copied out before it goes.
+    answer = *t.poke(found.get(), 2, fresh.get());
+    return &answer;
 }
 
 void init() {

@@ -12,6 +12,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/error.hpp"
 #include "evaluator/invocation.hpp"
+#include "evaluator/tracing.hpp"
 
 namespace kov::interpreter {
 
@@ -23,13 +24,11 @@ using collector::Root;
 namespace rw = runtime_words;
 
 Cell near_cell{T_UNSET, 0, 0, 0};
-Cell trace_callback{T_NONE, 0, 0, 0};
 uint32_t system_sym = 0, system_global_sym = 0;
 bool marker_added = false;
 
 void mark_roots() {
     if (near_cell.is(T_BLOCK) || near_cell.is(T_PAREN)) collector::mark_series_value(&near_cell);
-    collector::mark_cells(&trace_callback, &trace_callback + 1);
 }
 
 inline bool function_kind(uint32_t t) {
@@ -47,6 +46,9 @@ inline void deliver(const Cell* v, bool arg_mode) {
         stack::top = stack::arguments + 1;
     }
 }
+
+// The value an expression has just produced: the top cell (argument mode) or the result slot.
+inline const Cell* result_of(bool arg_mode) { return arg_mode ? stack::top - 1 : stack::arguments; }
 
 // Closes an interpreter frame: the result stays as the caller's new top cell (argument mode) or
 // is copied into the caller's result slot.
@@ -77,8 +79,7 @@ Cell* near() { return &near_cell; }
 
 void init() {
     near_cell = cells::make_unset();
-    trace_callback = cells::make_none();
-    tracing = false;
+    tracing::init();
     if (!marker_added) {
         collector::add_root_marker(mark_roots);
         marker_added = true;
@@ -96,6 +97,7 @@ Status eval(const Cell* block, bool last) {
     NearGuard guard;
     stack::mark(&rw::words::body, FRAME_EVAL);
     uint32_t pos = code.block->data1;
+    if (tracing) [[unlikely]] tracing::fire(tracing::EV_ENTER, code.block.get(), pos, nullptr, nullptr);
     if (pos >= code.tail()) {
         *stack::arguments = cells::make_unset();
         stack::top = stack::arguments + 1;
@@ -107,10 +109,12 @@ Status eval(const Cell* block, bool last) {
             Step s = eval_expression(code, pos, false, false, false);
             if (s.status != Status::normal) [[unlikely]] return s.status;
             pos = s.pos;
+            if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXPR, code.block.get(), pos, nullptr, stack::arguments);
             if (pos >= code.tail()) break;
             stack::top = stack::arguments;
         }
     }
+    if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXIT, code.block.get(), code.tail(), nullptr, stack::arguments);
     close(!last);
     return Status::normal;
 }
@@ -139,6 +143,13 @@ Step eval_next_index(const Cell* series) {
 
 namespace {
 
+// Fires fetch for an operator word, then looks it up again (the callback may change anything).
+[[gnu::cold]] const Cell* traced_operator(Code& code, uint32_t pos) {
+    tracing::fire(tracing::EV_FETCH, code.block.get(), pos, nullptr, code.at(pos));
+    const Cell* v = pos < code.tail() && code.at(pos)->is(T_WORD) ? quiet_value(code.at(pos)) : nullptr;
+    return v && v->is(T_OP) ? v : nullptr;
+}
+
 // The infix rule, applied after each expression until the next value is not an operator word.
 Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
     while (true) {
@@ -149,6 +160,7 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
         if (!w->is(T_WORD)) break;
         const Cell* v = quiet_value(w);
         if (!v || !v->is(T_OP)) break;
+        if (tracing) [[unlikely]] if (!(v = traced_operator(code, pos))) break;
         stack::top = start_top;
         Step s = invocation::call_operator(v, code, pos, start_top, arg_mode);
         if (s.status != Status::normal) return s;
@@ -161,6 +173,7 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
 
 Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive) {
     Cell* start_top = stack::top;
+    if (tracing) [[unlikely]] tracing::fire(tracing::EV_FETCH, code.block.get(), pos, nullptr, code.at(pos));
     Cell value = *code.at(pos);
     uint32_t next = pos + 1;
     switch (value.type()) {
@@ -178,18 +191,21 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
             raise1("script", "no-op-arg", &value);
         } else {
             deliver(v, arg_mode);
+            if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, v);
         }
         break;
     }
     case T_SET_WORD: {
         stack::mark(&value, FRAME_INTERP_NATIVE);
         stack::push(&value);
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, stack::arguments);
         if (next >= code.tail()) raise1("script", "need-value", &value);
         Step s = eval_expression(code, next, false, true, false);
         if (s.status != Status::normal) return s;
         next = s.pos;
         Cell* result = stack::arguments + 1;
         if (result->is(T_UNSET)) raise1("script", "need-value", stack::arguments);
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_SET, code.block.get(), next, stack::arguments, result);
         context::set(stack::arguments, result);
         *stack::arguments = *(stack::arguments + 1);
         stack::top = stack::arguments + 1;
@@ -198,10 +214,12 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
     }
     case T_GET_WORD:
         deliver(context::get(&value), arg_mode);
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, result_of(arg_mode));
         break;
     case T_LIT_WORD:
         value.header = T_WORD;
         deliver(&value, arg_mode);
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, &value);
         break;
     case T_PAREN: {
         stack::mark(&rw::words::body, FRAME_INTERP_NATIVE);
@@ -215,15 +233,18 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
         Step s = eval_path(&value, code, next, false, value.is(T_GET_PATH), arg_mode, false);
         if (s.status != Status::normal) return s;
         next = s.pos;
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, result_of(arg_mode));
         break;
     }
     case T_SET_PATH: {
         if (next >= code.tail()) raise1("script", "need-value", &value);
         Root path(value);
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, path.get());
         stack::mark(&rw::words::set_path, FRAME_INTERP_NATIVE);
         Step s = eval_expression(code, next, false, true, false);
         if (s.status != Status::normal) return s;
         next = s.pos;
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_SET, code.block.get(), next, path.get(), stack::arguments);
         Step p = eval_path(path.get(), code, next, true, false, true, false);
         if (p.status != Status::normal) return p;
         stack::top = stack::arguments + 1;  // the set-path's value is the value stored
@@ -234,6 +255,7 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
         value.header = T_PATH;
         value.data3 = 0;
         deliver(&value, arg_mode);
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, &value);
         break;
     case T_OP:
         stack::raise_error("internal", "not-done");
@@ -243,6 +265,7 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
     case T_ROUTINE:
         if (passive) {
             deliver(&value, arg_mode);
+            if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, &value);
         } else {
             Step s = eval_code(&value, &code, next, arg_mode, nullptr, -1, -1, nullptr, 0, false);
             if (s.status != Status::normal) return s;
@@ -256,9 +279,11 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
                 stack::raise_error("internal", "kov-system");
         }
         deliver(&value, arg_mode);
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, &value);
         break;
     default:
         deliver(&value, arg_mode);
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, &value);
         break;
     }
     if (no_infix) return {next, Status::normal};
@@ -272,6 +297,10 @@ namespace {
 uint32_t path_length(const Cell* path) {
     uint32_t n = memory::buffer_of(path->data2)->used() >> 4;
     return path->data1 < n ? n - path->data1 : 0;
+}
+
+inline const Cell* path_cell(const Cell* path, uint32_t i) {
+    return memory::buffer_of(path->data2)->head_cell() + path->data1 + i;
 }
 
 inline Cell path_at(const Cell* path, uint32_t i) {
@@ -296,6 +325,22 @@ inline bool block_like(uint32_t t) {
     stack::raise_error("script", "bad-path-type", {p.get(), type.get(), cut.get()});
 }
 
+// fetch of element i, or exit (i: the length). The callback runs Kov code, so the running value
+// is taken into its rooted cell first, as before evaluating a paren; answers where it now is.
+[[gnu::cold]] Cell* trace_path_step(uint32_t event, const Cell* path, uint32_t i, Root& running, Cell* current) {
+    running.cell = *current;
+    if (event == tracing::EV_EXIT) tracing::fire(event, path, path->data1 + i, nullptr, running.get());
+    else tracing::fire(event, path, path->data1 + i, nullptr, path_cell(path, i));
+    return running.get();
+}
+
+// enter and fetch of the first element.
+[[gnu::cold]] void trace_path_start(const Cell* path) {
+    tracing::fire(tracing::EV_ENTER, path, path->data1, nullptr, nullptr);
+    Root first(path_at(path, 0));
+    tracing::fire(tracing::EV_FETCH, path, path->data1, nullptr, first.get());
+}
+
 }  // namespace
 
 Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get, bool arg_mode,
@@ -304,6 +349,7 @@ Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get
     Cell* saved_top = stack::top;
     uint32_t n = path_length(path.get());
     if (n == 0) stack::raise_error("script", "empty-path");
+    if (tracing) [[unlikely]] trace_path_start(path.get());
     Root first(path_at(path.get(), 0));
     if (!first->is(T_WORD)) raise1("script", "word-first", path.get());
     Root running(*context::get(first.get()));
@@ -318,9 +364,11 @@ Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get
             *stack::arguments = *(stack::top - 1);
             stack::top = stack::arguments + 1;
         }
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXIT, path.get(), path->data1 + n, nullptr, result_of(arg_mode));
         return s;
     }
     if (t == T_UNSET) stack::raise_error("script", "unset-path", {path.get(), first.get()});
+    if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, path.get(), path->data1, nullptr, running.get());
     Root parent;
     {
         Handle ctx = first->data1;
@@ -334,6 +382,7 @@ Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get
     Cell* current = running.get();
     Root previous(first.cell);
     for (uint32_t i = 1; i < n; i++) {
+        if (tracing) [[unlikely]] current = trace_path_step(tracing::EV_FETCH, path.get(), i, running, current);
         Root element(path_at(path.get(), i));
         Root selector(element.cell);
         if (element->is(T_GET_WORD)) {
@@ -346,6 +395,7 @@ Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get
             selector.cell = *(stack::top - 1);
             stack::pop(1);
         }
+        if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, path.get(), path->data1 + i, nullptr, selector.get());
         if (selector->is(T_UNSET)) stack::raise_error("script", "invalid-path", {path.get(), element.get()});
         bool last = i + 1 == n;
         const Cell* set_value = set && last ? stack::arguments : nullptr;
@@ -376,6 +426,7 @@ Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get
             break;
         }
     }
+    if (tracing) [[unlikely]] current = trace_path_step(tracing::EV_EXIT, path.get(), n, running, current);
     Cell result = *current;
     stack::top = saved_top;
     deliver(&result, arg_mode);

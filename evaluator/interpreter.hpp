@@ -52,7 +52,8 @@ constexpr int FETCH_POSITIONAL = 1;   // /all: refinements given as logic! in th
 constexpr int FETCH_NAMED = 2;        // refinements named in the block, each followed by its truth
 constexpr int FETCH_SAFER = 4;        // each argument is exactly one value of the block
 
-// interpreter/tracing?: one test per event site; the tracer (when built) switches it.
+// interpreter/tracing?: events are being fired. One test per event site; the trace run
+// (evaluator/tracing.hpp) switches it.
 extern bool tracing;
 
 // Allocates the near cell and the trace-callback cell in the root block; installs the hooks
@@ -95,8 +96,9 @@ Step eval_code(const Cell* fn, Code* code, uint32_t pos, bool arg_mode, const Ce
 
 // Runs a function! whose arguments are in place in the current frame (a function frame): the
 // body is evaluated with the function's context pointing at the frame; return and exit end
-// here. The result is in the frame's result slot.
-Status exec_function(const Cell* fn, Handle defining_ctx);
+// here. The result is in the frame's result slot. `call_ref` is the cell at the calling position
+// (for the trace events around the body; null for none).
+Status exec_function(const Cell* fn, Handle defining_ctx, const Cell* call_ref = nullptr);
 
 // Calls a function value with the given argument values (already evaluated), as a
 // statement-mode call of the current frame: the result is written into `out` (a rooted cell).

@@ -19,6 +19,7 @@
 #include "datatypes/typeset.hpp"
 #include "evaluator/lexer.hpp"
 #include "evaluator/routines.hpp"
+#include "evaluator/tracing.hpp"
 
 namespace kov::invocation {
 
@@ -151,6 +152,8 @@ struct Call {
     uint32_t pos;
     const Cell* path;  // refinement source, or null
     int32_t name_index;
+    int32_t call_pos = -1;
+    uint32_t start = 0;  // where the arguments begin
     int fetch_mode;
     bool infix;
     bool is_fn;
@@ -190,10 +193,13 @@ struct Call {
             return s.status;
         }
         case ARG_GET:
+            if (interpreter::tracing) [[unlikely]] tracing::fire(tracing::EV_FETCH, code_block(), pos, nullptr, code->at(pos));
             stack::push(code->at(pos));
+            if (interpreter::tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code_block(), pos, nullptr, top());
             pos++;
             return Status::normal;
         default: {
+            if (interpreter::tracing) [[unlikely]] tracing::fire(tracing::EV_FETCH, code_block(), pos, nullptr, code->at(pos));
             Cell v = *code->at(pos);
             pos++;
             if (v.is(T_PAREN)) {
@@ -205,10 +211,11 @@ struct Call {
                 stack::push(context::get(&v));
             } else if (v.is(T_GET_PATH)) {
                 Step s = interpreter::eval_path(&v, *code, pos, false, true, true, false);
-                return s.status;
+                if (s.status != Status::normal) return s.status;
             } else {
                 stack::push(&v);
             }
+            if (interpreter::tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code_block(), pos - 1, nullptr, top());
             return Status::normal;
         }
         }
@@ -387,7 +394,30 @@ struct Call {
             s = refine();
             if (s != Status::normal) return s;
         }
+        if (interpreter::tracing) [[unlikely]] traced_call();
         return Status::normal;
+    }
+
+    // The cell at the calling position: the name in apply modes, else the cell before the first
+    // argument (a word, a path, the function value itself), else the path; null without any.
+    const Cell* calling() const {
+        if (fetch_mode > 0) {
+            if (path) return memory::buffer_of(path->data2)->head_cell() + name_index;
+            if (code && call_pos >= 0) return code->at(uint32_t(call_pos));
+            return nullptr;
+        }
+        if (code && start > 0) return code->at(start - 1);
+        return path;
+    }
+
+    const Cell* code_block() const { return code ? code->block.get() : nullptr; }
+
+    // The call event: in an infix call the value is the operator word's value.
+    [[gnu::cold]] void traced_call() const {
+        const Cell* v = fn;
+        if (infix && call_pos >= 0 && code->at(uint32_t(call_pos))->is(T_WORD))
+            v = context::get(code->at(uint32_t(call_pos)));
+        tracing::fire(tracing::EV_CALL, code_block(), fetch_mode > 0 ? tracing::NO_POS : int64_t(pos), calling(), v);
     }
 };
 
@@ -439,8 +469,11 @@ Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const
     call.pos = pos;
     call.path = path;
     call.name_index = name_index;
+    call.call_pos = call_pos;
+    call.start = pos;
     call.fetch_mode = fetch_mode;
     call.infix = infix;
+    if (tracing) [[unlikely]] tracing::fire_open(call.code_block(), pos, &call.name, infix);
     uint32_t kind = fn->type();
     call.is_fn = kind == T_FUNCTION || kind == T_ROUTINE;
     if (kind == T_NATIVE || kind == T_ACTION) {
@@ -472,7 +505,7 @@ Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const
             Cell c = i == 0 && call.head.has_local ? cells::make_logic(false) : cells::make_none();
             stack::push(&c);
         }
-        s = exec_function(fn, 0);
+        s = exec_function(fn, 0, tracing::active ? call.calling() : nullptr);
         if (s != Status::normal) return {call.pos, s};
         if (arg_mode) stack::unwind_func(); else stack::unwind_func_last();
     } else if (kind == T_ROUTINE) {
@@ -496,10 +529,12 @@ Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const
             stack::top = stack::arguments + 1;
         }
     }
+    if (tracing) [[unlikely]]
+        tracing::fire(tracing::EV_RETURN, call.code_block(), call.pos, call.calling(), arg_mode ? stack::top - 1 : stack::arguments);
     return {call.pos, Status::normal};
 }
 
-Status exec_function(const Cell* fn, Handle) {
+Status exec_function(const Cell* fn, Handle, const Cell* call_ref) {
     context::cell(fn->data1)->data2 = stack::index_of(stack::arguments) + 1;
     stack::set_in_func_flag(true);
     Cell body = *function::extra(fn, function::EXTRA_BODY);
@@ -507,6 +542,7 @@ Status exec_function(const Cell* fn, Handle) {
         *stack::arguments = cells::make_unset();
         return Status::normal;
     }
+    if (tracing::active) [[unlikely]] return tracing::traced_body(fn, call_ref);
     Status s = stack::receive(THROW_RETURN, [&] { return eval(&body, true); });
     if (s == Status::ret || s == Status::exit) return Status::normal;
     return s;

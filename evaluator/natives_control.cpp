@@ -25,6 +25,7 @@
 #include "evaluator/interpreter.hpp"
 #include "evaluator/lexer.hpp"
 #include "evaluator/natives.hpp"
+#include "evaluator/tracing.hpp"
 
 namespace kov::natives {
 
@@ -366,6 +367,7 @@ Status catch_(const int32_t* refs) {
         }
         if (!match) return stack::deliver_throw(THROW_CATCH_LEVEL);
     }
+    if (interpreter::tracing) [[unlikely]] tracing::fire(tracing::EV_CATCH, nullptr, tracing::NO_POS, nullptr, stack::arguments);
     stack::unwind_last();
     return Status::normal;
 }
@@ -375,6 +377,7 @@ Status throw_(const int32_t* refs) {
         if (stack::top < stack::arguments + 2) stack::top = stack::arguments + 2;
         stack::arguments[1] = cells::make_unset();
     }
+    if (interpreter::tracing) [[unlikely]] tracing::fire(tracing::EV_THROW, nullptr, tracing::NO_POS, nullptr, stack::arguments);
     return stack::deliver_throw(THROW_CATCH_LEVEL);
 }
 
@@ -492,10 +495,9 @@ Status eval_one() {
     return Status::normal;
 }
 
-// do: /expand /args arg /next position /trace callback
-Status do_(const int32_t* refs) {
+// do's evaluation of its value (the refinements but /trace).
+Status do_value(const int32_t* refs) {
     Cell* a = args();
-    if (refs[3] >= 0) stack::raise_error("internal", "not-done");  // tracing is not built yet
     uint32_t t = a[0].type();
     switch (t) {
     case T_BLOCK:
@@ -525,6 +527,13 @@ Status do_(const int32_t* refs) {
     default:
         return eval_one();
     }
+}
+
+// do: /expand /args arg /next position /trace callback. With /trace the evaluation is a trace
+// run with the callback, unless one is under way already.
+Status do_(const int32_t* refs) {
+    if (refs[3] < 0) return do_value(refs);
+    return tracing::with_callback(&args()[refs[3]], [&] { return do_value(refs); });
 }
 
 Status reduce(const int32_t* refs) {
