@@ -90,6 +90,8 @@ struct VtScreen {
                 case 'J': erase_below(); break;
                 default: break;
                 }
+            } else if (b == 0x1b && i + 1 < bytes.size() && bytes[i + 1] == ']') {
+                while (i < bytes.size() && bytes[i] != '\x07') ++i;  // a title: skipped
             } else if (b == 0x1b && i + 1 < bytes.size() && bytes[i + 1] == '(') {
                 i += 2;  // a character-set choice: one more byte
             } else if (b >= 0x20 && b != 0x7f) {
