@@ -266,6 +266,10 @@ void install_handlers() {
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SIGNALS[i] == SIGWINCH ? SA_RESTART : 0;
         ::sigaction(SIGNALS[i], &sa, &g.old_actions[i]);
+        // A signal the process ignores (nohup) stays ignored: it cannot end the edit.
+        if (SIGNALS[i] != SIGWINCH && g.old_actions[i].sa_handler == SIG_IGN &&
+            !(g.old_actions[i].sa_flags & SA_SIGINFO))
+            ::sigaction(SIGNALS[i], &g.old_actions[i], nullptr);
     }
     g.handlers_installed = true;
 }

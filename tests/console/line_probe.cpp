@@ -1,6 +1,8 @@
 // A small program for the pseudo-terminal tests of the line editor: it sets the title, then
 // reads the number of lines given as its argument (2 by default) with the prompt ">> " and
 // prints each with its outcome, and whether the terminal's modes were left as before the read.
+// With a second argument "exit-on-tab", Tab makes the completion hook end the process (status 3)
+// in the middle of an edit.
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,10 +39,15 @@ int main(int argc, char** argv) {
     terminal::init();
     terminal::set_title("Kov \x07Probe");
     std::vector<std::u32string> history;
+    line_editor::Completer complete;
+    if (argc > 2 && std::strcmp(argv[2], "exit-on-tab") == 0)
+        complete = [](const std::u32string&, size_t) -> std::optional<line_editor::Completion> {
+            std::exit(3);
+        };
     for (int i = 0; i < count; ++i) {
         termios before{}, after{};
         ::tcgetattr(0, &before);
-        terminal::ReadResult r = terminal::read_line(U">> ", &history);
+        terminal::ReadResult r = terminal::read_line(U">> ", &history, false, complete);
         ::tcgetattr(0, &after);
         std::printf("[%s] %d:%s|\n", same_modes(before, after) ? "restored" : "CHANGED",
                     int(r.outcome), utf8(r.line).c_str());

@@ -11,8 +11,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <stdexcept>
 #include <string>
 
+#include "console/terminal.hpp"
 #include "tests/console/vt_screen.hpp"
 
 namespace {
@@ -32,13 +35,15 @@ struct PtySession {
     size_t queries_answered = 0;
     int status = 0;
 
-    explicit PtySession(const char* count, bool answer = true) : answer_position(answer) {
+    explicit PtySession(const char* count, bool answer = true, const char* mode = nullptr)
+        : answer_position(answer) {
         winsize ws{};
         ws.ws_col = 40;
         ws.ws_row = 24;
         pid = ::forkpty(&master, nullptr, nullptr, &ws);
         if (pid == 0) {
-            ::execl(KOV_LINE_PROBE, KOV_LINE_PROBE, count, static_cast<char*>(nullptr));
+            if (mode && std::strcmp(mode, "nohup") == 0) ::signal(SIGHUP, SIG_IGN);
+            ::execl(KOV_LINE_PROBE, KOV_LINE_PROBE, count, mode, static_cast<char*>(nullptr));
             ::_exit(127);
         }
     }
@@ -184,6 +189,17 @@ TEST(TerminalPty, WindowSizeChangeReachesTheEditor) {
     ASSERT_TRUE(s.wait_exit()) << s.output;
 }
 
+TEST(TerminalPty, ExitDuringAnEditRestoresTheModes) {
+    PtySession s("1", true, "exit-on-tab");
+    ASSERT_GT(s.pid, 0);
+    ASSERT_TRUE(s.wait_for(">> ")) << s.output;
+    EXPECT_TRUE(raw(s.modes()));
+    s.type("ab\t");
+    ASSERT_TRUE(s.wait_exit()) << s.output;
+    EXPECT_TRUE(WIFEXITED(s.status) && WEXITSTATUS(s.status) == 3) << s.status;
+    EXPECT_TRUE(cooked(s.modes()));
+}
+
 TEST(TerminalPty, SignalsRestoreTheModes) {
     for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
         SCOPED_TRACE(sig);
@@ -198,6 +214,60 @@ TEST(TerminalPty, SignalsRestoreTheModes) {
         EXPECT_TRUE(WIFSIGNALED(s.status) && WTERMSIG(s.status) == sig) << s.status;
         EXPECT_TRUE(cooked(s.modes()));
     }
+}
+
+TEST(TerminalPty, AnIgnoredHangupStaysIgnored) {
+    PtySession s("1", true, "nohup");
+    ASSERT_GT(s.pid, 0);
+    ASSERT_TRUE(s.wait_for(">> ")) << s.output;
+    ::kill(s.pid, SIGHUP);
+    s.type("x\r");
+    ASSERT_TRUE(s.wait_for("[restored] 1:x|")) << s.output;
+    ASSERT_TRUE(s.wait_exit()) << s.output;
+    EXPECT_TRUE(WIFEXITED(s.status) && WEXITSTATUS(s.status) == 0) << s.status;
+}
+
+// In this process: an error from the completion hook leaves the edit with the modes and the
+// signal handlers as they were, and the next edit works.
+TEST(TerminalPty, AnErrorDuringAnEditRestoresTheTerminal) {
+    namespace term = kov::terminal;
+    int master = -1, slave = -1;
+    winsize ws{};
+    ws.ws_col = 40;
+    ws.ws_row = 10;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &ws), 0);
+    termios before{};
+    ASSERT_EQ(::tcgetattr(slave, &before), 0);
+    struct sigaction int_before {};
+    ::sigaction(SIGINT, nullptr, &int_before);
+    term::init(slave, slave);
+    EXPECT_TRUE(term::interactive());
+    // The answer to the position query, then the keys (queued before the edit begins).
+    const std::string keys = "\x1b[1;1Rab\t";
+    ASSERT_EQ(::write(master, keys.data(), keys.size()), ssize_t(keys.size()));
+    std::vector<std::u32string> history;
+    kov::line_editor::Completer fail = [](const std::u32string&, size_t)
+        -> std::optional<kov::line_editor::Completion> { throw std::runtime_error("hook failed"); };
+    EXPECT_THROW(term::read_line(U">> ", &history, false, fail), std::runtime_error);
+    EXPECT_FALSE(term::in_raw_mode());
+    termios after{};
+    ASSERT_EQ(::tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc), 0);
+    struct sigaction int_after {};
+    ::sigaction(SIGINT, nullptr, &int_after);
+    EXPECT_EQ(int_after.sa_handler, int_before.sa_handler);
+    // The next edit starts afresh (the line feed of cooked input enters it).
+    const std::string more = "\x1b[1;1Rcd\r";
+    ASSERT_EQ(::write(master, more.data(), more.size()), ssize_t(more.size()));
+    term::ReadResult r = term::read_line(U">> ", &history);
+    EXPECT_EQ(r.outcome, kov::line_editor::Outcome::Line);
+    EXPECT_EQ(r.line, U"cd");
+    EXPECT_EQ(history, std::vector<std::u32string>{U"cd"});
+    term::init(0, 1);
+    ::close(slave);
+    ::close(master);
 }
 
 }  // namespace
