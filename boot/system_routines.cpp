@@ -292,14 +292,27 @@ std::string quoted(std::string_view text) {
     return out + "\"";
 }
 
-// The process's command line as one string: the arguments joined by spaces.
+// The process's command line as one string: the arguments joined by spaces, an argument that
+// is empty or holds a blank or a tab put between double quotes (so that extract-boot-args splits
+// the text back into the same arguments).
 std::string command_line() {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    while (!raw.empty() && raw.back() == '\0') raw.pop_back();
-    for (char& c : raw)
-        if (c == '\0') c = ' ';
-    return raw;
+    if (!raw.empty() && raw.back() == '\0') raw.pop_back();
+    std::string line;
+    size_t start = 0;
+    while (start <= raw.size()) {
+        size_t end = raw.find('\0', start);
+        if (end == std::string::npos) end = raw.size();
+        std::string_view arg(raw.data() + start, end - start);
+        if (!line.empty()) line += ' ';
+        bool quote = arg.empty() || arg.find_first_of(" \t") != std::string_view::npos;
+        if (quote) line += '"';
+        line += arg;
+        if (quote) line += '"';
+        start = end + 1;
+    }
+    return line;
 }
 
 // boot-info: a block of name/value pairs describing this build and this process.
