@@ -33,6 +33,7 @@
 #include "evaluator/lexer.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_math.hpp"
+#include "platform/kovbin.hpp"
 
 namespace kov::system_routines {
 
@@ -337,6 +338,35 @@ void system_errors_object() {
     result(ctx ? *context::owner(ctx) : cells::make_none());
 }
 
+// ---- the Kovbin codec ----
+
+// kovbin-encode data compact?: the value's Kovbin encoding, compact or in records.
+void kovbin_encode() {
+    Root data(*arg(1)), out;
+    if (cells::logic(*arg(2))) kovbin::encode_compact(data.get(), out.get());
+    else kovbin::encode(data.get(), out.get());
+    result(out.cell);
+}
+
+// kovbin-decode payload: a file! is read whole first; the bytes decode to the single value they
+// hold, or to the block of values. Anything else than a binary! of more than 10 bytes raises
+// invalid-data with the payload.
+void kovbin_decode() {
+    Root payload(*arg(1)), out;
+    if (payload->is(T_FILE)) {
+        std::string path = file::to_os_path(payload.get());
+        std::ifstream in(path, std::ios::binary);
+        if (!in) stack::raise_error("access", "cannot-open", {payload.get()});
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.size() > 0x7FFFFFFF) stack::raise_error("script", "invalid-data", {payload.get()});
+        binary::make_at(payload.get(), uint32_t(bytes.size()));
+        binary::append_bytes(payload.get(), reinterpret_cast<const uint8_t*>(bytes.data()),
+                             uint32_t(bytes.size()));
+    }
+    kovbin::codec_decode(payload.get(), out.get());
+    result(out.cell);
+}
+
 struct Entry {
     const char* name;
     routines::Fn fn;
@@ -377,6 +407,8 @@ const Entry ENTRIES[] = {
     {"GC-nodes-cycles", gc_nodes_cycles},
     {"system-words-object", system_words_object},
     {"system-errors-object", system_errors_object},
+    {"kovbin-encode", kovbin_encode},
+    {"kovbin-decode", kovbin_decode},
 };
 
 // The routine-table index of each entry once it was added (0: not yet).
