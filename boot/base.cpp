@@ -29,7 +29,7 @@ namespace {
 // define.
 constexpr const char* ORDER[] = {"base.kov",     "natives.kov",   "actions.kov", "checksum.kov",
                                   "routines.kov", "colours.kov",   "functions.kov", "scripts.kov",
-                                  "system.kov"};
+                                  "system.kov",   "reactivity.kov"};
 
 // The infix operators, each made from the function value of another word (once both exist).
 constexpr const char* OPS[][2] = {
