@@ -102,6 +102,7 @@ void register_datatypes() {
 void init_method_words() { checksum::init(); }
 
 void unbind_modules() {
+    series::unbind();
     error_catalogue::unbind();
     error::unbind();
 }
