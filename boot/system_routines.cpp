@@ -278,6 +278,9 @@ void float_switch() {
 #ifndef KOV_BUILD_DATE
 #define KOV_BUILD_DATE "1-Jan-2026/0:00:00"
 #endif
+#ifndef KOV_GIT_MESSAGE
+#define KOV_GIT_MESSAGE ""
+#endif
 #ifndef KOV_BUILD_PATH
 #define KOV_BUILD_PATH "kov"
 #endif
@@ -319,7 +322,7 @@ std::string command_line() {
 // boot-info: a block of name/value pairs describing this build and this process.
 void boot_info() {
     std::string text = std::string("[date ") + KOV_BUILD_DATE + " branch " + quoted(KOV_GIT_BRANCH) +
-                       " commit #" + KOV_GIT_COMMIT + " git-date " + KOV_GIT_DATE +
+                       " commit #" + KOV_GIT_COMMIT + " git-date " + KOV_GIT_DATE + " message " + quoted(KOV_GIT_MESSAGE) +
                        " basename %" + KOV_BUILD_PATH + " args " + quoted(command_line()) + "]";
     Root block;
     lexer::scan(block.get(), text);
