@@ -1,10 +1,13 @@
 // The natives that reach the operating system and the memory manager: wait, now, get-env,
-// set-env, list-env, to-local-file, size?, stats and recycle (POSIX services called directly),
+// set-env, list-env, to-local-file, size?, browse, stats and recycle (POSIX services called
+// directly),
 // and the registration of checksum. Each follows the natives' calling convention
 // (core/runtime.hpp: NativeFn): arguments in the current frame, the result in its first cell.
 #include "evaluator/natives_system.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -210,6 +213,42 @@ Status size_q(const int32_t*) {
     return Status::normal;
 }
 
+// browse url: hands the URL, or the file's local path, to the desktop's opener (xdg-open), in
+// a process of its own that is not waited for. The result is unset; failures are not reported.
+Status browse(const int32_t*) {
+    Root target(args()[0]), text;
+    std::string what;
+    if (target->is(T_FILE)) {
+        string::make_at(text.get(), 16);
+        file::to_local(target.get(), text.get(), true);
+        what = string::to_utf8(text.get());
+    } else {
+        what = string::to_utf8(target.get());
+    }
+    result(cells::make_unset());
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        // The opener runs in a grandchild, so that nothing is left to reap.
+        setsid();
+        if (fork() == 0) {
+            int null = open("/dev/null", O_RDWR);
+            if (null >= 0) {
+                dup2(null, 0);
+                dup2(null, 1);
+                dup2(null, 2);
+            }
+            execlp("xdg-open", "xdg-open", what.c_str(), static_cast<char*>(nullptr));
+        }
+        _exit(0);
+    }
+    if (child > 0) {
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    return Status::normal;
+}
+
 // ---- memory ----
 
 Cell memory_in_use() {
@@ -252,7 +291,7 @@ void init() {
     const Entry entries[] = {
         {37, stats},    {85, to_local_file}, {86, wait},    {87, checksum::native},
         {93, set_env},  {94, get_env},       {95, list_env}, {96, now},
-        {101, size_q},  {105, recycle},
+        {101, size_q},  {102, browse},       {105, recycle},
     };
     for (const Entry& e : entries) table[e.number - 1] = e.fn;
 }

@@ -1,4 +1,4 @@
-// The system natives: wait, now, get-env, set-env, list-env, to-local-file, size?, stats,
+// The system natives: wait, now, get-env, set-env, list-env, to-local-file, size?, browse, stats,
 // recycle and checksum's registration (natives_system.cpp).
 #pragma once
 
