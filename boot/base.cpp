@@ -26,9 +26,11 @@ namespace kov::base {
 namespace {
 
 // The embedded sources, in the order they are evaluated: each may use what the ones before it
-// define.
+// define. errors.kov is not among them: runtime start-up reads it first (boot/runtime_modules.cpp),
+// and system/catalog/errors is the object made from it.
 constexpr const char* ORDER[] = {"base.kov",     "natives.kov",   "actions.kov", "checksum.kov",
-                                  "routines.kov", "colours.kov",   "functions.kov", "system.kov"};
+                                  "routines.kov", "colours.kov",   "functions.kov", "scripts.kov",
+                                  "system.kov",   "reactivity.kov"};
 
 // The infix operators, each made from the function value of another word (once both exist).
 constexpr const char* OPS[][2] = {

@@ -1,7 +1,11 @@
 // The start-up steps that belong to the layers above the core: the random generator, the
 // datatype registrations, the evaluator's method words and the error catalogue, run by
 // boot::init_runtime in its order.
+#include "boot/embedded.hpp"
+#include "boot/payload.hpp"
 #include "boot/system_routines.hpp"
+#include "core/collector.hpp"
+#include "core/runtime.hpp"
 #include "core/boot.hpp"
 #include "core/context.hpp"
 #include "core/symbol.hpp"
@@ -98,11 +102,23 @@ void register_datatypes() {
 void init_method_words() { checksum::init(); }
 
 void unbind_modules() {
+    series::unbind();
     error_catalogue::unbind();
     error::unbind();
 }
 
-void init_errors() { error::init_catalogue(); }
+// The catalogue comes first of the boot library: it is loaded here, before anything can raise.
+// Loading it cannot fail for a sound build (the packing stage checked that its payload decodes).
+void init_errors() {
+    collector::Root text;
+    std::string_view bytes = embedded::text("errors.kov");
+    if (bytes.empty()) runtime::runtime_error(FATAL_ASSERTION, 0);
+    if (embedded::form == embedded::Form::payload)
+        payload::decode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), text.get());
+    else
+        lexer::scan(text.get(), bytes);
+    error::init_catalogue(text.get());
+}
 
 void init_evaluator() {
     natives::init();

@@ -33,6 +33,7 @@
 #include "evaluator/lexer.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_math.hpp"
+#include "platform/kovbin.hpp"
 
 namespace kov::system_routines {
 
@@ -277,6 +278,9 @@ void float_switch() {
 #ifndef KOV_BUILD_DATE
 #define KOV_BUILD_DATE "1-Jan-2026/0:00:00"
 #endif
+#ifndef KOV_GIT_MESSAGE
+#define KOV_GIT_MESSAGE ""
+#endif
 #ifndef KOV_BUILD_PATH
 #define KOV_BUILD_PATH "kov"
 #endif
@@ -292,20 +296,33 @@ std::string quoted(std::string_view text) {
     return out + "\"";
 }
 
-// The process's command line as one string: the arguments joined by spaces.
+// The process's command line as one string: the arguments joined by spaces, an argument that
+// is empty or holds a blank or a tab put between double quotes (so that extract-boot-args splits
+// the text back into the same arguments).
 std::string command_line() {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    while (!raw.empty() && raw.back() == '\0') raw.pop_back();
-    for (char& c : raw)
-        if (c == '\0') c = ' ';
-    return raw;
+    if (!raw.empty() && raw.back() == '\0') raw.pop_back();
+    std::string line;
+    size_t start = 0;
+    while (start <= raw.size()) {
+        size_t end = raw.find('\0', start);
+        if (end == std::string::npos) end = raw.size();
+        std::string_view arg(raw.data() + start, end - start);
+        if (!line.empty()) line += ' ';
+        bool quote = arg.empty() || arg.find_first_of(" \t") != std::string_view::npos;
+        if (quote) line += '"';
+        line += arg;
+        if (quote) line += '"';
+        start = end + 1;
+    }
+    return line;
 }
 
 // boot-info: a block of name/value pairs describing this build and this process.
 void boot_info() {
     std::string text = std::string("[date ") + KOV_BUILD_DATE + " branch " + quoted(KOV_GIT_BRANCH) +
-                       " commit #" + KOV_GIT_COMMIT + " git-date " + KOV_GIT_DATE +
+                       " commit #" + KOV_GIT_COMMIT + " git-date " + KOV_GIT_DATE + " message " + quoted(KOV_GIT_MESSAGE) +
                        " basename %" + KOV_BUILD_PATH + " args " + quoted(command_line()) + "]";
     Root block;
     lexer::scan(block.get(), text);
@@ -322,6 +339,35 @@ void system_words_object() { result(Cell{T_OBJECT, context::global, 0xFFFFFFFFu,
 void system_errors_object() {
     Handle ctx = error_catalogue::errors();
     result(ctx ? *context::owner(ctx) : cells::make_none());
+}
+
+// ---- the Kovbin codec ----
+
+// kovbin-encode data compact?: the value's Kovbin encoding, compact or in records.
+void kovbin_encode() {
+    Root data(*arg(1)), out;
+    if (cells::logic(*arg(2))) kovbin::encode_compact(data.get(), out.get());
+    else kovbin::encode(data.get(), out.get());
+    result(out.cell);
+}
+
+// kovbin-decode payload: a file! is read whole first; the bytes decode to the single value they
+// hold, or to the block of values. Anything else than a binary! of more than 10 bytes raises
+// invalid-data with the payload.
+void kovbin_decode() {
+    Root payload(*arg(1)), out;
+    if (payload->is(T_FILE)) {
+        std::string path = file::to_os_path(payload.get());
+        std::ifstream in(path, std::ios::binary);
+        if (!in) stack::raise_error("access", "cannot-open", {payload.get()});
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.size() > 0x7FFFFFFF) stack::raise_error("script", "invalid-data", {payload.get()});
+        binary::make_at(payload.get(), uint32_t(bytes.size()));
+        binary::append_bytes(payload.get(), reinterpret_cast<const uint8_t*>(bytes.data()),
+                             uint32_t(bytes.size()));
+    }
+    kovbin::codec_decode(payload.get(), out.get());
+    result(out.cell);
 }
 
 struct Entry {
@@ -364,6 +410,8 @@ const Entry ENTRIES[] = {
     {"GC-nodes-cycles", gc_nodes_cycles},
     {"system-words-object", system_words_object},
     {"system-errors-object", system_errors_object},
+    {"kovbin-encode", kovbin_encode},
+    {"kovbin-decode", kovbin_decode},
 };
 
 // The routine-table index of each entry once it was added (0: not yet).

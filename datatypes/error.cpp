@@ -472,14 +472,15 @@ void print_uncaught(const Cell* e_in) {
 
 void unbind() { prototype = cells::make_none(); }
 
-void init_catalogue() {
+void init_catalogue(const Cell* source) {
+    collector::Root text(*source);
     error_catalogue::unbind();
     unbind();
     if (!marker_added) {
         collector::add_root_marker(mark);
         marker_added = true;
     }
-    error_catalogue::build();
+    error_catalogue::build(text.get());
     collector::RootContext proto(context::create(FIELD_COUNT, false, true, nullptr, context::KIND_OBJECT));
     Cell none = cells::make_none();
     for (const char* name : field_names) {

@@ -28,8 +28,9 @@ enum Field { F_CODE = 0, F_TYPE, F_ID, F_ARG1, F_ARG2, F_ARG3, F_NEAR, F_WHERE, 
 
 // Registers error! (no parent until object! exists).
 void init();
-// Start-up, after the stacks: reads the catalogue and makes the error prototype.
-void init_catalogue();
+// Start-up, after the stacks: reads the loaded catalogue (see error_catalogue.hpp) and makes the
+// error prototype.
+void init_catalogue(const Cell* source);
 // Forgets the prototype of an earlier run.
 void unbind();
 

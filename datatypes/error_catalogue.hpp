@@ -1,6 +1,6 @@
 // The error catalogue: every error category with its base code and display name, and every error
-// id with its message template, kept as Kov source text (the `errors` object as the boot library
-// writes it) that start-up reads into the errors object.
+// id with its message template. Its text is a file of the boot library (boot/errors.kov: `context`
+// followed by the block of categories) that start-up loads and reads into the errors object first.
 //
 // The errors object has one field per category (throw note syntax script math access reserved1
 // reserved2 user internal); each holds a category object whose fields are `code` (integer!),
@@ -16,12 +16,11 @@
 
 namespace kov::error_catalogue {
 
-// The catalogue's text.
-extern const char* const source;
-
-// Reads the text into the errors object (start-up, once the symbol table and the stacks exist).
-// The object stays alive and current across collections for the rest of the run.
-void build();
+// Reads the loaded catalogue (a block: the word `context` and the block of categories) into the
+// errors object (start-up, once the symbol table and the stacks exist). The object stays alive
+// and current across collections for the rest of the run. A malformed catalogue is a broken
+// build: fatal runtime error 98.
+void build(const Cell* source);
 // Forgets the object of an earlier run (start-up does this before anything allocates).
 void unbind();
 

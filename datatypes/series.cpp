@@ -653,6 +653,8 @@ Cell* take(Cell* s_in, const Cell* part, bool last) {
     return out;
 }
 
+void unbind() { take_scratch = 0; }
+
 void init() {
     type_registry::register_type(
         T_SERIES, 0, "series!",

@@ -66,5 +66,7 @@ int32_t remove_marked(const Cell* s, uint32_t from, const uint8_t* gone, uint32_
 
 // The inits register "series!" (no parent).
 void init();
+// Forgets the buffers of an earlier run (start-up does this before anything allocates).
+void unbind();
 
 }  // namespace kov::series

@@ -1,12 +1,12 @@
 // The natives table: registration of every native's entry at start-up.
 #include "evaluator/natives.hpp"
 
-#include "evaluator/checksum.hpp"
 #include "evaluator/natives_compare.hpp"
 #include "evaluator/natives_control.hpp"
 #include "evaluator/natives_convert.hpp"
 #include "evaluator/natives_math.hpp"
 #include "evaluator/natives_sets.hpp"
+#include "evaluator/natives_system.hpp"
 #include "evaluator/natives_words.hpp"
 #include "evaluator/natives_loops.hpp"
 #include "evaluator/parse.hpp"
@@ -24,8 +24,8 @@ void init() {
     math_natives::init();
     words::init();
     transcode::init();
-    table[checksum::NATIVE_NUMBER - 1] = checksum::native;
     table[parse::NATIVE_NUMBER - 1] = parse::native;
+    system_natives::init();
 }
 
 }  // namespace kov::natives

@@ -18,6 +18,8 @@
 #include "datatypes/error_catalogue.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/lexer.hpp"
+#include "core/memory.hpp"
 #include "tests/core/runtime_fixture.hpp"
 
 namespace kov {
@@ -120,6 +122,39 @@ TEST_F(Error, CategoriesInSlotOrderWithCodesAndNames) {
     const uint32_t ids[] = {5, 1, 7, 94, 3, 15, 0, 0, 1, 14};
     for (int32_t slot = 0; slot < 10; slot++)
         EXPECT_EQ(error_catalogue::field_count(error_catalogue::category(slot)), ids[slot] + 2) << slot;
+}
+
+// The catalogue comes from the boot library's file: a catalogue read from other loaded text
+// replaces it, and what it holds is copied out of that text.
+TEST_F(Error, CatalogueIsReadFromLoadedText) {
+    collector::Root text;
+    lexer::scan(text.get(), R"(context [
+        throw: context [code: 0 type: "Throw Error" break: "no loop"]
+        script: context [code: 100 type: "Script Error" one: [:arg1 "then" arg2] two: "plain"
+            three: arg1]
+    ])");
+    error_catalogue::build(text.get());
+    EXPECT_EQ(error_catalogue::category_count(), 2u);
+    EXPECT_EQ(error_catalogue::code_of("script", "one"), 100);
+    EXPECT_EQ(error_catalogue::code_of("SCRIPT", "Three"), 102);
+    EXPECT_EQ(error_catalogue::code_of("throw", "break"), 0);
+    EXPECT_EQ(error_catalogue::code_of("script", "missing"), -1);
+    Handle cat = error_catalogue::category(1);
+    const Cell* one = context::value_cell(cat, 2);
+    ASSERT_TRUE(one->is(T_BLOCK));
+    const Cell* items = memory::buffer_of(one->data2)->head_cell();
+    EXPECT_TRUE(items[0].is(T_GET_WORD));
+    EXPECT_TRUE(items[1].is(T_STRING));
+    EXPECT_TRUE(items[2].is(T_WORD));
+    EXPECT_EQ(items[0].data1, 0u);  // words are not bound to where the text was loaded
+    // The message is a copy of the loaded string, not the loaded string itself.
+    auto item = [](const Cell& blk, uint32_t i) { return memory::buffer_of(blk.data2)->head_cell()[i]; };
+    Cell loaded_two = item(item(item(text.cell, 1), 5), 7);
+    ASSERT_TRUE(loaded_two.is(T_STRING));
+    const Cell* two = context::value_cell(cat, 3);
+    EXPECT_EQ(string::to_utf8(two), "plain");
+    EXPECT_NE(two->data2, loaded_two.data2);
+    EXPECT_TRUE(context::value_cell(cat, 4)->is(T_WORD));
 }
 
 // The first, a middle and the last id of each category.

@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "core/boot.hpp"
 #include "core/cells.hpp"
+#include "core/collector.hpp"
+#include "core/memory.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "series_fixture.hpp"
@@ -271,6 +274,32 @@ TEST_F(Series, TakeCoreWithPart) {
     Root empty;
     ints(empty, {});
     EXPECT_TRUE(series::take(empty.get(), nullptr, false)->is(T_NONE));
+}
+
+// take without /part goes through a fixed scratch buffer: a restarted runtime makes a new one
+// instead of writing through the handle of the earlier run's (which names memory the new run
+// has given to something else).
+TEST_F(Series, TakeAfterARestartUsesAScratchOfThisRun) {
+    {
+        Root s;
+        ints(s, {1, 2});
+        stack::Snapshot snap;
+        EXPECT_EQ(read(series::take(s.get(), nullptr, false)), (V{1}));
+        snap.restore();
+    }
+    boot::restart_for_tests();
+    boot::booting = false;
+    collector::state.enabled = true;
+    Handle fixed_before = memory::rec.fixed_series_list;
+    Root s, other;
+    ints(s, {7, 8});
+    ints(other, {4, 5, 6});
+    stack::Snapshot snap;
+    EXPECT_EQ(read(series::take(s.get(), nullptr, false)), (V{7}));
+    snap.restore();
+    EXPECT_NE(memory::rec.fixed_series_list, fixed_before);
+    EXPECT_EQ(all(s.get()), (V{8}));
+    EXPECT_EQ(all(other.get()), (V{4, 5, 6}));
 }
 
 TEST_F(Series, ClearFromTheHead) {
