@@ -28,7 +28,9 @@ namespace {
 // The embedded sources, in the order they are evaluated: each may use what the ones before it
 // define.
 constexpr const char* ORDER[] = {"base.kov",     "natives.kov",   "actions.kov", "checksum.kov",
-                                  "routines.kov", "colours.kov",   "functions.kov", "system.kov"};
+                                  "routines.kov", "colours.kov",   "functions.kov", "system.kov",
+                                  "console-support.kov", "console-engine.kov",
+                                  "console-settings.kov"};
 
 // The infix operators, each made from the function value of another word (once both exist).
 constexpr const char* OPS[][2] = {
