@@ -127,4 +127,9 @@ size_t read_stdin(void* into, size_t n) {
     return k;
 }
 
+void reset_input() {
+    pending.clear();
+    input_ended = false;
+}
+
 }  // namespace kov::console

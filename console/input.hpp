@@ -27,4 +27,7 @@ bool read_line(std::string_view prompt, const Cell* history, std::string& out);
 // come first). Answers the count, 0 at the end of input or on a failure.
 size_t read_stdin(void* into, size_t n);
 
+// Forgets the bytes taken ahead and the end of input, for a standard input that was replaced.
+void reset_input();
+
 }  // namespace kov::console
