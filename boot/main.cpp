@@ -1,5 +1,5 @@
 // The program entry: sets up the runtime on a thread with a large stack, runs the start-up
-// sequence and hands over to the console.
+// sequence and hands over to the console, which runs scripts and the read-eval-print loop.
 #include <pthread.h>
 #include <csignal>
 
@@ -43,13 +43,9 @@ void* run(void* p) {
         }
     }
     base::run();
-    if (a->argc > 1) {
-        a->status = base::do_file(a->argv[1]);
-        return nullptr;
-    }
-    output::write_c_string("--== Kov 0.1.0 ==--\n");
-    output::write_c_string("The console is not built yet: give a script file to run.\n");
-    a->status = 0;
+    // The console takes over: it runs a script named on the command line and the
+    // read-eval-print loop; it ends the process itself through quit, or returns after a script.
+    a->status = base::do_text("cli-console-ctx/launch", "console") == Status::normal ? 0 : 1;
     return nullptr;
 }
 

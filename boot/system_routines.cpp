@@ -11,7 +11,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "console/routines.hpp"
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/context.hpp"
@@ -430,6 +433,22 @@ Status system_routine(const int32_t*) {
         stack::top = stack::arguments + 1;
         return Status::normal;
     }
+    // The console's routines come from its own table.
+    if (routines::Fn fn = console::find_routine(spelling)) {
+        static std::vector<std::pair<routines::Fn, int32_t>> added;
+        int32_t index = 0;
+        for (auto& [f, i] : added)
+            if (f == fn && routines::at(i) == fn) index = i;
+        if (!index) {
+            index = routines::add(fn);
+            if (!index) stack::raise_error("internal", "limit-hit", {name.get()});
+            added.emplace_back(fn, index);
+        }
+        Root made(*routine::push(spec.get(), nullptr, index, 0, true));
+        *stack::arguments = *made;
+        stack::top = stack::arguments + 1;
+        return Status::normal;
+    }
     stack::raise_error("script", "invalid-arg", {name.get()});
 }
 
@@ -438,7 +457,7 @@ Status system_routine(const int32_t*) {
 routines::Fn find(std::string_view name) {
     for (const Entry& e : ENTRIES)
         if (name == e.name) return e.fn;
-    return nullptr;
+    return console::find_routine(name);
 }
 
 void init() { natives::table[NATIVE_NUMBER - 1] = system_routine; }

@@ -54,7 +54,7 @@ int pack_all(const char* out) {
         std::string problem;
         std::vector<uint8_t> bytes = payload::pack({f->text, f->length}, &problem);
         if (bytes.empty()) {
-            std::fprintf(stderr, "kov-pack: boot/%s: %s\n", f->name, problem.c_str());
+            std::fprintf(stderr, "kov-pack: %s: %s\n", f->name, problem.c_str());
             return 1;
         }
         text_bytes += f->length;

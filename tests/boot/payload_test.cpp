@@ -39,12 +39,14 @@ struct Source {
 
 std::vector<Source> boot_sources() {
     std::vector<Source> out;
-    for (const auto& e : std::filesystem::directory_iterator(std::string(KOV_SOURCE_DIR) + "/boot")) {
-        if (e.path().extension() != ".kov") continue;
-        std::ifstream in(e.path(), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        out.push_back({e.path().filename().string(), s.str()});
+    for (const char* dir : {"/boot", "/console"}) {
+        for (const auto& e : std::filesystem::directory_iterator(std::string(KOV_SOURCE_DIR) + dir)) {
+            if (e.path().extension() != ".kov") continue;
+            std::ifstream in(e.path(), std::ios::binary);
+            std::stringstream s;
+            s << in.rdbuf();
+            out.push_back({e.path().filename().string(), s.str()});
+        }
     }
     std::sort(out.begin(), out.end(), [](const Source& a, const Source& b) { return a.name < b.name; });
     return out;
