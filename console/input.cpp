@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "console/terminal.hpp"
 #include "core/output.hpp"
+#include "datatypes/block.hpp"
+#include "datatypes/string.hpp"
 #include "platform/console_io.hpp"
 
 namespace kov::console {
@@ -17,6 +20,7 @@ namespace {
 
 std::string pending;     // bytes read from standard input and not handed out yet
 bool input_ended = false;  // the end of input (or a lasting failure) was met
+bool last_entered = false;  // the last line came from the editor's Enter (not Esc, Ctrl-C, ...)
 
 // Reads more bytes into `pending`; false at the end of input.
 bool fill() {
@@ -91,10 +95,61 @@ std::string sanitise(std::string_view in) {
 
 }  // namespace
 
+bool entered_q() { return last_entered; }
+
 bool stdin_terminal_q() { return console_io::is_terminal(0); }
 
-bool read_line(std::string_view prompt, const Cell*, std::string& out) {
+namespace {
+
+// Valid UTF-8 (as sanitise gives) to code points.
+std::u32string to_u32(std::string_view text) {
+    std::u32string out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        int len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        char32_t c = len == 1 ? b : len == 2 ? b & 0x1F : len == 3 ? b & 0x0F : b & 0x07;
+        for (int k = 1; k < len && i + size_t(k) < text.size(); k++)
+            c = (c << 6) | (static_cast<unsigned char>(text[i + size_t(k)]) & 0x3F);
+        out.push_back(c);
+        i += size_t(len);
+    }
+    return out;
+}
+
+std::string to_utf8(const std::u32string& text) {
+    std::string out;
+    for (char32_t c : text) put_utf8(out, c);
+    return out;
+}
+
+// The line editor on a terminal: the history block's strings (newest first) are browsed from a
+// copy, since the console adds the entered line itself. Esc gives the line with character 27 at
+// its end, Ctrl-C and Ctrl-D the line "q", a listing Tab an empty line.
+bool edit_line(std::string_view prompt, const Cell* history, bool hide, std::string& out) {
+    std::vector<std::u32string> lines;
+    if (history && history->is(T_BLOCK)) {
+        Cell blk = *history;
+        for (Cell *c = block::ks_head(&blk), *end = block::ks_tail(&blk); c < end; c++)
+            if (c->is(T_STRING)) lines.push_back(to_u32(sanitise(string::to_utf8(c))));
+    }
+    output::flush();
+    terminal::ReadResult r = terminal::read_line(to_u32(sanitise(prompt)), &lines, hide);
+    out = to_utf8(r.line);
+    last_entered = r.outcome == line_editor::Outcome::Line;
+    return true;
+}
+
+}  // namespace
+
+bool read_line(std::string_view prompt, const Cell* history, std::string& out, bool hide) {
     out.clear();
+    last_entered = false;
+    static bool terminal_ready = false;
+    if (!terminal_ready) {
+        terminal::init(0, 1);
+        terminal_ready = true;
+    }
+    if (pending.empty() && terminal::interactive()) return edit_line(prompt, history, hide, out);
     if (stdin_terminal_q() && !prompt.empty()) {
         output::flush();
         console_io::write_all(1, prompt.data(), prompt.size());

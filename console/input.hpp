@@ -1,7 +1,7 @@
 // Reading the console's input lines: the one entry the console engine reads through, and the raw
 // standard-input services behind input-stdin and read-stdin. Piped input (standard input not a
-// terminal) is read line by line with no prompt and no echo; on a terminal the prompt is written
-// and the line read plainly until the line editor takes over this entry.
+// terminal) is read line by line with no prompt and no echo; on a terminal the line editor
+// (console/line_editor, console/terminal) reads it.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +21,13 @@ bool stdin_terminal_q();
 // adding the entered line to it is the caller's work. Answers false at the end of input (or on
 // a read failure that persists) when nothing was read; a last line without a line feed is still
 // answered, and the next call answers false.
-bool read_line(std::string_view prompt, const Cell* history, std::string& out);
+// When both standard input and output are terminals the line editor reads the line (`hide`
+// echoes "*"); its Esc, Ctrl-C and Ctrl-D answer the lines the console expects of them.
+bool read_line(std::string_view prompt, const Cell* history, std::string& out, bool hide = false);
+
+// True when the last read_line was ended by the line editor's Enter: only such lines go into
+// the history.
+bool entered_q();
 
 // Reads at most n bytes of standard input with one read (bytes that read_line has taken ahead
 // come first). Answers the count, 0 at the end of input or on a failure.

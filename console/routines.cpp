@@ -93,7 +93,8 @@ void set_buffer_history() {
 void read_input() {
     std::string prompt = string::to_utf8(arg(1));
     std::string line;
-    bool got = read_line(prompt, edit_cells[1].is(T_BLOCK) ? &edit_cells[1] : nullptr, line);
+    bool hide = arg(2)->is(T_LOGIC) && cells::truthy(*arg(2));
+    bool got = read_line(prompt, edit_cells[1].is(T_BLOCK) ? &edit_cells[1] : nullptr, line, hide);
     if (got && edit_cells[0].is(T_STRING)) {
         Root s;
         string::load(reinterpret_cast<const uint8_t*>(line.data()), uint32_t(line.size()), s.get(),
@@ -107,6 +108,9 @@ void read_input() {
 
 // _terminal?: true when standard input is a terminal.
 void terminal_q() { result(cells::make_logic(stdin_terminal_q())); }
+
+// _entered?: true when the last line read was entered with Enter at the line editor.
+void entered_q_routine() { result(cells::make_logic(entered_q())); }
 
 // input-stdin: one line of standard input as a new string (empty at the end of input).
 void input_stdin() {
@@ -279,6 +283,7 @@ const Entry ENTRIES[] = {
     {"_set-buffer-history", set_buffer_history},
     {"_read-input", read_input},
     {"_terminal?", terminal_q},
+    {"_entered?", entered_q_routine},
     {"input-stdin", input_stdin},
     {"read-stdin", read_stdin_routine},
     {"_console-init", console_init},
