@@ -1180,11 +1180,17 @@ Cell* eval_path(const PathStep& step) {
         int32_t i = cells::integer(*e);
         if (step.set_value) return t.poke(step.value, i, step.set_value);
         Cell* picked = t.pick(step.value, i, e);
+        // Before the last element the cell itself, so that a set-path's last step (a pair's x,
+        // a tuple's part) changes the value inside the block; the last one answers a copy.
+        if (!step.last) return picked;
         answer = *picked;
         return &answer;
     }
     if (e->is(T_WORD) && !step.value->is(T_HASH) && !step.set_value) {
-        answer = *select_word(e, step.value, step.case_sensitive);
+        const Cell* selected = select_word(e, step.value, step.case_sensitive);
+        // (none! when absent is the shared none cell: answered as a copy)
+        if (!step.last && !selected->is(T_NONE)) return const_cast<Cell*>(selected);
+        answer = *selected;
         return &answer;
     }
     FindArgs args;

@@ -724,6 +724,11 @@ Cell* eval_path(const PathStep& step) {
     if (!step.set_value) {
         Cell v = field_value(ctx, uint32_t(slot));
         if (v.is(T_UNSET)) return absent();
+        // Before the last element the field's own cell, so that a set-path's last step (a
+        // pair's x, a date's month) changes the field itself.
+        if (!step.last) {
+            if (Cell* in_place = context::reachable_value(context::cell(ctx), uint32_t(slot))) return in_place;
+        }
         return stack::push(&v);
     }
     Root w(Cell{T_WORD, ctx, element->data2, uint32_t(slot)});
