@@ -976,8 +976,8 @@ int call_function(const SortSetup& s, uint32_t ra, uint32_t rb) {
         *y = Cell{T_CHAR, 0, s.chars[second * s.size + s.offset], 0};
     }
     block::call_comparator(s.function, x.get(), y.get(), r.get());
-    int answer = read_answer(r.get());
-    return s.reverse ? -answer : answer;
+    // Swapping the arguments is what reverses the order: the answer is not negated again.
+    return read_answer(r.get());
 }
 
 int compare_records(const void* pa, const void* pb, intptr_t arg, intptr_t) {

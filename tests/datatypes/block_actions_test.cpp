@@ -1,6 +1,6 @@
 // The block! actions: append, insert and change (with /part, /only, /dup and sources inside the
-// target), find and select with their refinements, put, sort with every refinement and with a
-// function comparator, take, swap, trim, make, copy/deep of cyclic blocks, set operations, form
+// target), find and select with their refinements, put, sort with every refinement and the
+// reading of a function comparator's answers, take, swap, trim, make, copy/deep of cyclic blocks, set operations, form
 // and mold.
 #include <string>
 #include <vector>
@@ -19,13 +19,7 @@ using collector::Root;
 using testing::SeriesTest;
 using V = std::vector<int32_t>;
 
-class BlockActions : public SeriesTest {
-protected:
-    void TearDown() override {
-        block::call_comparator = nullptr;
-        SeriesTest::TearDown();
-    }
-};
+class BlockActions : public SeriesTest {};
 
 TEST_F(BlockActions, AppendAndInsert) {
     struct Case { bool append; uint32_t head; V value; bool spliced; int32_t part; int32_t dup;
@@ -217,52 +211,8 @@ TEST_F(BlockActions, SortRefinements) {
     EXPECT_EQ(all(s.get()), (V{1, 4, 5, 3}));  // the two cells before the head
 }
 
-// Stand-ins for a Kov comparator: `x < y` as a logic!, as an integer difference, and one that
-// allocates at every call.
-void comparator_lesser(const Cell*, const Cell* a, const Cell* b, Cell* out) {
-    *out = cells::make_logic(a->get_int() < b->get_int());
-}
-void comparator_difference(const Cell*, const Cell* a, const Cell* b, Cell* out) {
-    *out = cells::make_integer(a->get_int() - b->get_int());
-}
-void comparator_allocating(const Cell*, const Cell* a, const Cell* b, Cell* out) {
-    Root x(*a), y(*b);
-    Root junk;
-    block::make_at(junk.get(), 64);
-    *out = cells::make_logic(x->get_int() < y->get_int());
-}
-int calls_before_raise = 0;
-void comparator_raising(const Cell*, const Cell* a, const Cell* b, Cell* out) {
-    if (--calls_before_raise == 0) stack::raise_error("script", "invalid-arg", {a});
-    *out = cells::make_logic(a->get_int() < b->get_int());
-}
-
-TEST_F(BlockActions, SortWithAFunctionComparator) {
-    Cell fn{T_FUNCTION, 0, 0, 0};
-    struct Case { block::CallComparator fn; bool reverse; V expect; } cases[] = {
-        {comparator_lesser, false, {1, 2, 3, 4, 5}},
-        {comparator_lesser, true, {5, 4, 3, 2, 1}},
-        {comparator_difference, false, {1, 2, 3, 4, 5}},  // negative: the first argument first
-        {comparator_allocating, false, {1, 2, 3, 4, 5}},
-    };
-    for (const Case& c : cases) {
-        for (bool stable : {false, true}) {
-            Root b;
-            ints(b, {4, 2, 5, 1, 3});
-            block::call_comparator = c.fn;
-            of(b.get()).sort(b.get(), false, nullptr, &fn, nullptr, false, c.reverse, stable);
-            EXPECT_EQ(all(b.get()), c.expect) << c.reverse << " " << stable;
-        }
-    }
-    Root b;
-    ints(b, {4, 2, 5, 1, 3, 9, 8, 7});
-    block::call_comparator = comparator_raising;
-    calls_before_raise = 5;
-    EXPECT_EQ(error_of([&] { of(b.get()).sort(b.get(), false, nullptr, &fn, nullptr, false, false, false); }),
-              "invalid-arg");
-    EXPECT_EQ(all(b.get()), (V{4, 2, 5, 1, 3, 9, 8, 7}));  // left as it was
-}
-
+// Sorting with Kov comparator functions runs in tests/lang/datatypes/sort-compare.kov; here only
+// the reading of their answers.
 TEST_F(BlockActions, ComparatorVerdicts) {
     struct Case { Cell answer; int32_t verdict; } cases[] = {
         {cells::make_logic(true), 1}, {cells::make_logic(false), -1}, {integer(-3), 1},

@@ -1,8 +1,7 @@
 // Support for the tests of function!, routine! and object!: a reader of a small subset of the
 // source syntax into blocks, word molds for every word kind, a stand-in for the interpreter's
 // evaluation of an object spec (set-words take the literal after them; `func spec body` makes a
-// function), and a recording stand-in for running a function that logs each call's frame name
-// and arguments.
+// function).
 #pragma once
 
 #include <cctype>
@@ -32,28 +31,6 @@ inline int32_t stand_in_mold_any_word(const Cell* v, Cell* out, bool, bool, bool
     return limit - int32_t(s.size());
 }
 
-// One call of a function through the recording stand-in.
-struct RecordedCall {
-    std::string frame;       // the frame's name
-    std::vector<Cell> args;  // copies of the frame's cells (scalars and symbols are compared)
-    Handle owner;
-};
-
-inline std::vector<RecordedCall>& recorded_calls() {
-    static std::vector<RecordedCall> calls;
-    return calls;
-}
-
-inline Status record_call(const Cell* fn, Handle owner) {
-    EXPECT_TRUE(fn->is(T_FUNCTION));
-    RecordedCall c;
-    c.frame = symbol::name(stack::ctop()->symbol);
-    for (Cell* a = stack::arguments; a < stack::top; a++) c.args.push_back(*a);
-    c.owner = owner;
-    recorded_calls().push_back(c);
-    return Status::normal;
-}
-
 class ObjectTest : public SeriesTest {
 protected:
     void SetUp() override {
@@ -62,20 +39,14 @@ protected:
             type_registry::tables[t].mold = stand_in_mold_any_word;
             type_registry::tables[t].compare = stand_in_compare_word;
         }
-        saved_exec = function::exec_hook;
         saved_eval = object::eval_hook;
-        function::exec_hook = record_call;
         object::eval_hook = evaluate_spec;
-        recorded_calls().clear();
     }
     void TearDown() override {
-        function::exec_hook = saved_exec;
         object::eval_hook = saved_eval;
-        recorded_calls().clear();
         SeriesTest::TearDown();
     }
 
-    Status (*saved_exec)(const Cell*, Handle) = nullptr;
     Status (*saved_eval)(const Cell*) = nullptr;
 
     // Reads the text of one bracketed block into a new block in `out` (rooted). Words are global

@@ -1,5 +1,5 @@
 // object!: class ids, making from blocks, objects and prototypes, construct, set, the event
-// handlers and the order of their calls (through a recording stand-in for running functions),
+// record (the handlers' calls are run as Kov code in tests/lang/datatypes/object-events.kov),
 // paths, select, put, copy, modify, reflection, form and mold with indentation, compare.
 #include <gtest/gtest.h>
 
@@ -98,116 +98,8 @@ TEST_F(ObjectsTest, HandlersMustBeFunctions) {
     EXPECT_EQ(context::owner(o->data1)->data3, o->data3);
 }
 
-TEST_F(ObjectsTest, SetPathFiresOnChange) {
-    collector::Root o, one(cells::make_integer(1)), two(cells::make_integer(2));
-    make_object(o, "[x: 0 y: 0 on-change*: func [word old new /local t] []]");
-    EXPECT_TRUE(recorded_calls().empty());  // making fires nothing
-    set_path(o.get(), "x", one.get());
-    set_path(o.get(), "y", two.get());
-    ASSERT_EQ(recorded_calls().size(), 2u);
-    const RecordedCall& c = recorded_calls()[0];
-    EXPECT_EQ(c.frame, "on-change*");
-    EXPECT_EQ(c.owner, o->data1);
-    ASSERT_EQ(c.args.size(), 5u);  // word, old, new, /local, t
-    EXPECT_EQ(c.args[0].data2, sym("x"));
-    EXPECT_EQ(c.args[0].data1, o->data1);
-    EXPECT_EQ(cells::integer(c.args[1]), 0);
-    EXPECT_EQ(cells::integer(c.args[2]), 1);
-    EXPECT_TRUE(c.args[3].is(T_LOGIC) && !cells::logic(c.args[3]));
-    EXPECT_TRUE(c.args[4].is(T_NONE));
-    EXPECT_EQ(recorded_calls()[1].args[0].data2, sym("y"));
-    EXPECT_EQ(int_field(o.get(), "x"), 1);
-    EXPECT_EQ(changed(o.get()), "[x y]");
-}
-
-TEST_F(ObjectsTest, WhichOperationsFireOnChange) {
-    collector::Root o, copy, value(cells::make_integer(7)), word(*word::load("a"));
-    make_object(o, "[a: 1 b: 2 on-change*: func [w o n] []]");
-    // put assigns through the path.
-    object::put(o.get(), word.get(), value.get(), false);
-    stack::pop(1);
-    ASSERT_EQ(recorded_calls().size(), 1u);
-    EXPECT_EQ(cells::integer(recorded_calls()[0].args[2]), 7);
-    // set: every field but the handler, in slot order.
-    recorded_calls().clear();
-    collector::Root nine(cells::make_integer(9));
-    object::set_values(o.get(), nine.get(), false, false, false);
-    ASSERT_EQ(recorded_calls().size(), 2u);
-    EXPECT_EQ(recorded_calls()[0].args[0].data2, sym("a"));
-    EXPECT_EQ(recorded_calls()[1].args[0].data2, sym("b"));
-    EXPECT_EQ(cells::integer(recorded_calls()[0].args[1]), 7);
-    EXPECT_TRUE(field(o.get(), "on-change*").is(T_FUNCTION));
-    // context::set_in with its firing flag.
-    recorded_calls().clear();
-    collector::Root w(Cell{T_WORD, o->data1, sym("b"), 1});
-    context::set_in(w.get(), value.get(), o->data1, true);
-    EXPECT_EQ(recorded_calls().size(), 1u);
-    context::set_in(w.get(), value.get(), o->data1, false);
-    EXPECT_EQ(recorded_calls().size(), 1u);
-    // Copying and constructing fire nothing.
-    recorded_calls().clear();
-    object::copy(o.get(), copy.get(), nullptr, true, nullptr);
-    collector::Root spec;
-    load(spec, "[a: 3]");
-    object::construct(spec.get(), o.get(), false);
-    stack::pop(1);
-    EXPECT_TRUE(recorded_calls().empty());
-}
-
-TEST_F(ObjectsTest, ReplacedHandlerGetsItsLocalsRecounted) {
-    collector::Root o, one(cells::make_integer(1)), h;
-    make_object(o, "[x: 0 on-change*: func [w o n] []]");
-    make_function(h, "[w o n /local a b]", "[]");
-    Cell* slot = context::value_cell(o->data1, 1);
-    *slot = h.cell;
-    set_path(o.get(), "x", one.get());
-    ASSERT_EQ(recorded_calls().size(), 1u);
-    EXPECT_EQ(recorded_calls()[0].args.size(), 6u);  // w o n /local a b
-    EXPECT_EQ(memory::buffer_of(o->data3)->head_cell()[0].data3, h->data2);
-}
-
-TEST_F(ObjectsTest, HandlerThatIsNotAFunctionWhenFired) {
-    collector::Root o, one(cells::make_integer(1)), arg;
-    make_object(o, "[x: 0 on-change*: func [w o n] []]");
-    *context::value_cell(o->data1, 1) = cells::make_integer(4);
-    EXPECT_EQ(error_of([&] { set_path(o.get(), "x", one.get()); }, arg.get()), "invalid-obj-evt");
-    EXPECT_EQ(cells::integer(arg.cell), 4);
-}
-
-TEST_F(ObjectsTest, DeepChangeOfAnOwnedSeries) {
-    collector::Root o, items, action(*word::load("appended")), fresh(cells::make_integer(3));
-    make_object(o, "[items: [1 2] on-deep-change*: func [o w t a n i p] []]");
-    EXPECT_NE(context::cell(o->data1)->header & ownership::CTX_OWNER, 0u);
-    items.cell = field(o.get(), "items");
-    EXPECT_EQ(ownership::check(items.get(), action.get(), fresh.get(), 2, 1), 1);
-    ASSERT_EQ(recorded_calls().size(), 1u);
-    const RecordedCall& c = recorded_calls()[0];
-    EXPECT_EQ(c.frame, "on-deep-change*");
-    ASSERT_EQ(c.args.size(), 7u);
-    EXPECT_EQ(c.args[0].data1, o->data1);
-    EXPECT_EQ(c.args[1].data2, sym("items"));
-    EXPECT_EQ(c.args[2].data2, items->data2);
-    EXPECT_EQ(c.args[3].data2, sym("appended"));
-    EXPECT_EQ(cells::integer(c.args[4]), 3);
-    EXPECT_EQ(cells::integer(c.args[5]), 2);
-    EXPECT_EQ(cells::integer(c.args[6]), 1);
-    // Without a new value the handler gets none!.
-    recorded_calls().clear();
-    ownership::check(items.get(), action.get(), nullptr, 0, 0);
-    ASSERT_EQ(recorded_calls().size(), 1u);
-    EXPECT_TRUE(recorded_calls()[0].args[4].is(T_NONE));
-    // A series of an object without the handler is not owned.
-    collector::Root plain, other;
-    make_object(plain, "[items: [1] on-change*: func [w o n] []]");
-    other.cell = field(plain.get(), "items");
-    recorded_calls().clear();
-    EXPECT_EQ(ownership::check(other.get(), action.get(), nullptr, 0, 0), 0);
-    EXPECT_TRUE(recorded_calls().empty());
-}
-
-TEST_F(ObjectsTest, DeepChangeEventCases) {
-    collector::Root o, owner_only, action(*word::load("cleared"));
-    // An owner without an event record is refused.
+TEST_F(ObjectsTest, DeepChangeOfAnOwnerWithoutEventsIsRefused) {
+    collector::Root owner_only, action(*word::load("cleared"));
     make_object(owner_only, "[a: 1]");
     collector::Root w(*word::load("a"));
     EXPECT_EQ(error_of([&] {
@@ -215,11 +107,6 @@ TEST_F(ObjectsTest, DeepChangeEventCases) {
                                               action.get(), nullptr, 0, 0);
               }),
               "invalid-obj-evt");
-    // A deep handler that is not a function is skipped.
-    make_object(o, "[items: [1] on-deep-change*: func [o w t a n i p] []]");
-    *context::value_cell(o->data1, 1) = cells::make_integer(0);
-    object::fire_on_deep_change(o.get(), w.get(), o.get(), action.get(), nullptr, 0, 0);
-    EXPECT_TRUE(recorded_calls().empty());
 }
 
 TEST_F(ObjectsTest, SetValues) {
