@@ -157,13 +157,9 @@ bool fire_event(State& s, uint32_t event, int32_t type, const Cell* value, const
     // The callback's arguments travel on the argument stack, where they stay rooted.
     Cell* pushed = stack::top;
     for (const Cell& a : args) stack::push(&a);
-    bool answer;
-    try {
-        answer = call_callback(&s.callback, pushed, s.callback_locals);
-    } catch (...) {
-        stack::top = pushed;
-        throw;
-    }
+    // A transfer out of the callback (an error, a throw) has already set the stacks for its
+    // receiver: they are left as it set them.
+    bool answer = call_callback(&s.callback, pushed, s.callback_locals);
     Cell moved = pushed[1];
     stack::top = pushed;
     if (!moved.is(T_NONE) && cells::series_index(moved) != cells::series_index(*input)) {
