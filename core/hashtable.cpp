@@ -1067,7 +1067,7 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
     int64_t step_abs = skip < 0 ? -int64_t(skip) : int64_t(skip);
     if (reverse) last = true;
     int64_t best = -1;
-    uint32_t h = hash_value(&probe, false);
+    uint32_t h = probe.type() == T_INTEGER ? fmix32(probe.data2) : hash_value(&probe, false);
     const uint32_t* slot = slots(r);
     uint32_t want = bucket_tag(h, probe.type());
     uint32_t i = h & mask, start = i, step = 0;
