@@ -177,11 +177,23 @@ inline bool is_text(uint32_t t) {
            t == T_PROBE;
 }
 
-// Kind 0 keeps a tag per bucket: the key's hash in the upper 24 bits, its datatype in the low 8.
-// A probe of a datatype whose equal keys always hash alike (integers, texts, words) skips a
-// bucket of its own datatype whose tag differs without reading the key; other buckets are
-// compared as before.
-inline uint32_t bucket_tag(uint32_t hash, uint32_t type) { return (hash & 0xFFFFFF00u) | (type & 0xFFu); }
+// Kind 0 keeps a slot of two words per bucket in its `tags` array, so that a lookup reads one
+// cache line per bucket: the bucket's tag, then a copy of its key (a position or a chain). The
+// tag is TAG_EMPTY or TAG_DELETED as the bucket's flags say, and for a live bucket the key's
+// hash in the upper 24 bits, bit 7 set and its datatype in the low 7 bits (datatype ids stay
+// below 128). A probe of a datatype whose equal keys always hash alike (integers, texts, words)
+// skips a bucket of its own datatype whose tag differs without reading the key; other buckets
+// are compared as before. The flags and keys arrays stay the reference for every other routine.
+constexpr uint32_t TAG_EMPTY = 0, TAG_DELETED = 1, TAG_LIVE = 0x80;
+static_assert(TYPE_COUNT_MAX < 128 && T_PROBE < 128);
+inline uint32_t bucket_tag(uint32_t hash, uint32_t type) { return (hash & 0xFFFFFF00u) | TAG_LIVE | (type & 0x7Fu); }
+inline uint32_t* slots(const Record* r) { return reinterpret_cast<uint32_t*>(buffer_of(r->tags)->head_ptr()); }
+inline uint64_t slot_bytes(uint32_t buckets) { return uint64_t(buckets) * 8; }
+// Kind 0: a bucket's key, written to the keys array and the bucket's slot.
+inline void set_bucket_key(const Record* r, uint32_t b, int32_t stored) {
+    items<int32_t>(r->keys)[b] = stored;
+    slots(r)[2 * b + 1] = uint32_t(stored);
+}
 inline bool tag_filtered(uint32_t t) {
     return t == T_INTEGER || is_text(t) || (is_word_kind(t) && t != T_ISSUE);
 }
@@ -389,6 +401,7 @@ void reset_hash(Handle table) {
     std::memset(items(r->keys), 0, buffer_of(r->keys)->used());
     if (r->kind == KIND_HASH) {
         std::memset(items(r->indexes), 0xFF, buffer_of(r->indexes)->used());
+        std::memset(slots(r), 0, buffer_of(r->tags)->used());
         buffer::clear(r->chains);
     }
     r->live = r->occupied = 0;
@@ -436,7 +449,7 @@ int insert_hash(Handle table, int32_t pos, bool grow_at_bound) {
                     buffer::append_int(rec(pin.handle())->chains, keep.node);
                     r = rec(pin.handle());
                     stored = -int32_t(item_count(r->chains));
-                    items<int32_t>(r->keys)[i] = stored;
+                    set_bucket_key(r, i, stored);
                 }
                 r = rec(pin.handle());
                 buffer::append_int(items(r->chains)[-stored - 1], uint32_t(pos));
@@ -461,8 +474,8 @@ int insert_hash(Handle table, int32_t pos, bool grow_at_bound) {
     if (is_empty(flags, b)) r->occupied++;
     r->live++;
     set_live(flags, b);
-    items<int32_t>(r->keys)[b] = pos;
-    items(r->tags)[b] = bucket_tag(h, cells(r->data)[pos].type());
+    set_bucket_key(r, b, pos);
+    slots(r)[2 * b] = bucket_tag(h, cells(r->data)[pos].type());
     set_index(table, pos, b);
     return STATUS_NEW;
 }
@@ -914,7 +927,7 @@ Handle make(uint32_t size, const Cell* source, int32_t kind, int32_t extra) {
         rec(pin.handle())->indexes = hashes;
     }
     if (kind == KIND_HASH) {
-        Handle tags = new_array(uint64_t(buckets) * 4, 4, 0);
+        Handle tags = new_array(slot_bytes(buckets), 4, 0);
         rec(pin.handle())->tags = tags;
         Handle indexes = new_array(uint64_t(std::max<uint32_t>(size, 4)) * 4, 4, 0xFF);
         rec(pin.handle())->indexes = indexes;
@@ -1054,32 +1067,69 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
     int64_t step_abs = skip < 0 ? -int64_t(skip) : int64_t(skip);
     if (reverse) last = true;
     int64_t best = -1;
-    uint32_t h = hash_value(&probe, false);
-    const uint32_t* tags = items(r->tags);
-    bool filtered = tag_filtered(probe.type());
-    uint32_t own = probe.type() & 0xFFu, want = bucket_tag(h, probe.type());
+    uint32_t h = probe.type() == T_INTEGER ? fmix32(probe.data2) : hash_value(&probe, false);
+    const uint32_t* slot = slots(r);
+    uint32_t want = bucket_tag(h, probe.type());
     uint32_t i = h & mask, start = i, step = 0;
-    auto consider = [&](int32_t l) {
+    // Whether position l, at the right distance from head, is the best answer so far.
+    auto placed = [&](int32_t l) {
         int64_t dist;
         if (reverse) {
-            if (l >= head) return;
+            if (l >= head) return false;
             dist = int64_t(head) - l - 1;
         } else {
-            if (l < head) return;
+            if (l < head) return false;
             dist = int64_t(l) - head;
         }
-        if (step_abs != 1 && dist % step_abs != 0) return;
-        // The sought value first, as a block's find compares it with each cell.
-        if (!keys_equal(&probe, block + l, op)) return;
-        if (last) {
-            if (l > best) best = l;
-        } else if (best < 0 || l < best) {
-            best = l;
-        }
+        if (step_abs != 1 && dist % step_abs != 0) return false;
+        return last ? l > best : (best < 0 || l < best);
     };
-    while (!is_empty(flags, i)) {
-        if (is_live(flags, i) && !(filtered && (tags[i] & 0xFFu) == own && tags[i] != want)) {
-            int32_t stored = keys[i];
+
+    if (probe.type() == T_INTEGER && compare_hook == default_compare &&
+        (op == COMP_FIND || op == COMP_STRICT_EQUAL)) {
+        // An integer matches, under these ops, the integers of its value and nothing else, and
+        // those share one bucket (equal keys of one datatype form a chain): the probe reads the
+        // slots until that bucket, and the cells of its positions in place.
+        const uint32_t v = probe.data2;
+        auto is_it = [&](int32_t l) { return block[l].type() == T_INTEGER && block[l].data2 == v; };
+        while (true) {
+            uint32_t t = slot[2 * i];
+            if (t == TAG_EMPTY) break;
+            if (t == want) {
+                int32_t stored = int32_t(slot[2 * i + 1]);
+                if (stored >= 0) {
+                    if (is_it(stored)) {
+                        if (placed(stored)) best = stored;
+                        break;
+                    }
+                } else {
+                    Handle chain = items(r->chains)[-stored - 1];
+                    const int32_t* p = items<int32_t>(chain);
+                    uint32_t n = item_count(chain);
+                    if (n && is_it(p[0])) {
+                        for (uint32_t k = 0; k < n; k++)
+                            if (placed(p[k]) && is_it(p[k])) best = p[k];
+                        break;
+                    }
+                }
+            }
+            i = (i + ++step) & mask;
+            if (i == start) break;
+        }
+        return best < 0 ? nullptr : block + best;
+    }
+
+    bool filtered = tag_filtered(probe.type());
+    uint32_t own = want & 0xFFu;
+    auto consider = [&](int32_t l) {
+        // The sought value first, as a block's find compares it with each cell.
+        if (placed(l) && keys_equal(&probe, block + l, op)) best = l;
+    };
+    while (true) {
+        uint32_t t = slot[2 * i];
+        if (t == TAG_EMPTY) break;
+        if (t != TAG_DELETED && !(filtered && (t & 0xFFu) == own && t != want)) {
+            int32_t stored = int32_t(slot[2 * i + 1]);
             int32_t first = first_position(r, stored);
             if (keys_equal(block + first, &probe, COMP_EQUAL)) {
                 if (stored >= 0) {
@@ -1156,6 +1206,7 @@ void delete_position(Handle table, int32_t p) {
         return;  // the bucket stands for another position
     }
     set_deleted(items(r->flags), b);
+    slots(r)[2 * b] = TAG_DELETED;
     r->live--;
 }
 
@@ -1197,9 +1248,9 @@ bool shift_positions(Handle table, int32_t delta, int32_t from, int32_t count, b
     for (int32_t x = from; x < from + count; x++) {
         uint32_t b = index_at(r, x);
         if (b == NO_BUCKET || !is_live(items(r->flags), b)) continue;
-        int32_t& stored = items<int32_t>(r->keys)[b];
+        int32_t stored = items<int32_t>(r->keys)[b];
         if (stored >= 0) {
-            if (stored == x) stored = x + delta;
+            if (stored == x) set_bucket_key(r, b, x + delta);
             continue;
         }
         uint32_t n = uint32_t(-stored);
@@ -1275,6 +1326,7 @@ void move_positions(Handle table, int32_t to, int32_t from, int32_t count) {
         int32_t stored = keys[b];
         if (stored >= 0) {
             keys[b] = remap(stored);
+            slots(r)[2 * b + 1] = uint32_t(keys[b]);
         } else {
             Handle chain = items(r->chains)[-stored - 1];
             int32_t* p = items<int32_t>(chain);
@@ -1394,7 +1446,7 @@ void rebuild(Handle table, int32_t size) {
         collector::RootNode f(flags);
         Handle keys = new_array(uint64_t(buckets) * 4, 4, 0);
         collector::RootNode k(keys);
-        Handle tags = new_array(uint64_t(buckets) * 4, 4, 0);
+        Handle tags = new_array(slot_bytes(buckets), 4, 0);
         table = pin.handle();
         r = rec(table);
         r->flags = f.node;
