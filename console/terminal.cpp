@@ -241,9 +241,23 @@ void restore_now() {
     }
 }
 
+// The title the terminal had is saved on its title stack before the first title is set and
+// brought back when the process ends.
+volatile sig_atomic_t g_title_pushed = 0;
+int g_title_fd = 1;
+
+// Every way out of the process: the modes, then the title.
+void restore_at_exit() {
+    restore_now();
+    if (g_title_pushed) {
+        g_title_pushed = 0;
+        [[maybe_unused]] ssize_t r = ::write(g_title_fd, "\x1b[23;0t", 7);
+    }
+}
+
 void on_exit_signal(int sig) {
     int saved_errno = errno;
-    restore_now();
+    restore_at_exit();
     for (int i = 0; i < EXIT_SIGNALS; ++i)
         if (SIGNALS[i] == sig) ::sigaction(sig, &g.old_actions[i], nullptr);
     errno = saved_errno;
@@ -281,6 +295,13 @@ void remove_handlers() {
     if (!g.handlers_installed) return;
     for (int i = 0; i <= EXIT_SIGNALS; ++i) ::sigaction(SIGNALS[i], &g.old_actions[i], nullptr);
     g.handlers_installed = false;
+}
+
+void register_exit_hooks() {
+    if (g.atexit_registered) return;
+    std::atexit(restore_at_exit);
+    runtime::restore_terminal = restore_at_exit;  // quit-return and fatal reports end by _Exit
+    g.atexit_registered = true;
 }
 
 void drain_winch() {
@@ -387,11 +408,7 @@ void init(int in_fd, int out_fd) {
     g.keys.clear();
     g.decoder = KeyDecoder{};
     g.editor.saved_line.clear();
-    if (!g.atexit_registered) {
-        std::atexit(restore_now);
-        runtime::restore_terminal = restore_now;  // quit-return and fatal reports end by _Exit
-        g.atexit_registered = true;
-    }
+    register_exit_hooks();
 }
 
 bool interactive() { return g.interactive; }
@@ -416,6 +433,12 @@ bool set_title(std::string_view utf8) {
         seq += char(b);
     }
     seq += '\x07';
+    if (!g_title_pushed) {
+        register_exit_hooks();
+        seq.insert(0, "\x1b[22;0t");
+        g_title_fd = g.out_fd;
+        g_title_pushed = 1;
+    }
     return console_io::write_all(g.out_fd, seq.data(), seq.size());
 }
 
