@@ -4,9 +4,12 @@
 #include "boot/system_routines.hpp"
 
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <cerrno>
 #include <fstream>
 #include <iterator>
@@ -21,6 +24,7 @@
 #include "core/output.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
+#include "core/unicode.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/error_catalogue.hpp"
@@ -32,6 +36,7 @@
 #include "datatypes/string.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/lexer.hpp"
 #include "evaluator/natives.hpp"
@@ -57,14 +62,13 @@ int32_t int_arg(int n) { return cells::integer(*arg(n)); }
     stack::raise_error("script", "expect-arg", {name.get(), type.get(), p.get()});
 }
 
-[[noreturn]] void not_done() { stack::raise_error("internal", "not-done"); }
-
 // ---- exit, quiet stores ----
 
 void quit_return() { runtime::exit_process(int_arg(1)); }
 
 void set_quiet() {
-    if (!word::any_word_q(arg(1)->type())) expect_arg("set-quiet", "word", arg(1));
+    uint32_t t = arg(1)->type();
+    if (t != T_WORD && t != T_SET_WORD && t != T_LIT_WORD && t != T_GET_WORD) expect_arg("set-quiet", "word", arg(1));
     Root w(*arg(1)), v(*arg(2));
     context::set_in(w.get(), v.get(), w->data1, false);
     result(*v);
@@ -75,11 +79,12 @@ bool block_kind_q(uint32_t t) {
            t == T_SET_PATH || t == T_GET_PATH;
 }
 
+// The slot is overwritten in place, so a hash! (whose index would go stale) is refused; the
+// series itself is the result.
 void set_slot_quiet() {
-    if (!block_kind_q(arg(1)->type())) expect_arg("set-slot-quiet", "series", arg(1));
+    if (!block_kind_q(arg(1)->type()) || arg(1)->is(T_HASH)) expect_arg("set-slot-quiet", "series", arg(1));
     Cell* blk = arg(1);
     if (!block::ks_tail_q(blk)) *block::ks_head(blk) = *arg(2);
-    result(*arg(2));
 }
 
 // ---- shifts ----
@@ -119,27 +124,124 @@ void exists_q() {
     result(cells::make_logic(!path.empty() && ::stat(path.c_str(), &st) == 0));
 }
 
-void os_info() { not_done(); }
+// ---- operating-system information ----
+
+std::string quoted(std::string_view text);
+
+// The processor architecture's word from uname's machine name.
+const char* arch_word(std::string_view machine) {
+    if (machine == "x86_64" || machine == "amd64") return "x86-64";
+    if (machine == "aarch64" || machine == "arm64") return "ARM64";
+    if (machine == "ia64") return "IA-64";
+    if (machine.size() == 4 && machine[0] == 'i' && machine.substr(2) == "86") return "x86-32";
+    if (machine.substr(0, 3) == "arm") return "ARM";
+    return "Unknown";
+}
+
+// The value of a KEY=value line of os-release, its quotes and backslash escapes undone.
+std::string os_release_field(const std::string& text, std::string_view key) {
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line(text.data() + at, end - at);
+        at = end + 1;
+        if (line.size() <= key.size() || line.substr(0, key.size()) != key || line[key.size()] != '=')
+            continue;
+        std::string_view v = line.substr(key.size() + 1);
+        std::string out;
+        char quote = 0;
+        if (!v.empty() && (v[0] == '"' || v[0] == '\'')) quote = v[0], v.remove_prefix(1);
+        for (size_t i = 0; i < v.size(); i++) {
+            if (quote && v[i] == quote) break;
+            if (quote == '"' && v[i] == '\\' && i + 1 < v.size()) i++;
+            out += v[i];
+        }
+        return out;
+    }
+    return {};
+}
+
+// The leading decimal numbers of a release text such as "6.1.0-18-amd64": up to `max` numbers
+// separated by dots; `rest` gets the number that follows the first dash (0 when none).
+void release_numbers(std::string_view text, int32_t* numbers, int max, int32_t& rest) {
+    size_t i = 0;
+    for (int n = 0; n < max && i < text.size() && text[i] >= '0' && text[i] <= '9'; n++) {
+        int64_t v = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') v = std::min<int64_t>(v * 10 + (text[i++] - '0'), 255);
+        numbers[n] = int32_t(v);
+        if (i < text.size() && text[i] == '.') i++;
+        else break;
+    }
+    rest = 0;
+    size_t dash = text.find('-');
+    if (dash == std::string_view::npos) return;
+    int64_t v = 0;
+    for (i = dash + 1; i < text.size() && text[i] >= '0' && text[i] <= '9'; i++)
+        v = std::min<int64_t>(v * 10 + (text[i] - '0'), 0x7FFFFFFF);
+    rest = int32_t(v);
+}
+
+// os-info: an object of name (the distribution's PRETTY_NAME from os-release, else its NAME,
+// else the kernel's name), arch (word), version (the kernel release's three numbers) and build
+// (the kernel release's number after its first dash, the distribution's patch level on Debian).
+void os_info() {
+    struct utsname u {};
+    if (::uname(&u) != 0) {
+        std::strcpy(u.sysname, "Linux");
+        u.release[0] = u.machine[0] = '\0';
+    }
+    std::string release;
+    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) continue;
+        release.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        break;
+    }
+    std::string name = os_release_field(release, "PRETTY_NAME");
+    if (name.empty()) name = os_release_field(release, "NAME");
+    if (name.empty()) name = u.sysname;
+    int32_t version[3] = {0, 0, 0}, build = 0;
+    release_numbers(u.release, version, 3, build);
+    std::string spec = "[name: " + quoted(name) + " arch: " + arch_word(u.machine) + " version: " +
+                       std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
+                       std::to_string(version[2]) + " build: " + std::to_string(build) + "]";
+    Root block;
+    lexer::scan(block.get(), spec);
+    Root first(*block::ks_head(block.get()));
+    Root made(*object::construct(first.get(), nullptr, false));
+    result(*made);
+}
 
 // ---- colours and addresses ----
 
-// A tuple of 3 or 4 bytes from the integer arguments, each taken modulo 256; a negative value
-// raises invalid-arg with it.
-void bytes_tuple(uint32_t count) {
-    uint8_t bytes[4];
-    for (uint32_t i = 0; i < count; i++) {
-        int32_t v = int_arg(int(i) + 1);
-        if (v < 0) {
-            Root bad(*arg(int(i) + 1));
+// The integer arguments 1..count; the first negative one raises invalid-arg with it.
+void non_negative_args(int count) {
+    for (int i = 1; i <= count; i++)
+        if (int_arg(i) < 0) {
+            Root bad(*arg(i));
             stack::raise_error("script", "invalid-arg", {bad.get()});
         }
-        bytes[i] = uint8_t(v & 0xFF);
-    }
-    result(tuple::make_cell(bytes, count));
 }
 
-void as_color() { bytes_tuple(3); }
-void as_ipv4() { bytes_tuple(4); }
+// r.g.b, each component taken modulo 256.
+void as_color() {
+    non_negative_args(3);
+    uint8_t bytes[3];
+    for (int i = 0; i < 3; i++) bytes[i] = uint8_t(int_arg(i + 1) & 0xFF);
+    result(tuple::make_cell(bytes, 3));
+}
+
+// a.b.c.d from the word (d << 24) | (c << 16) | (b << 8) | a: a component above 255 spills into
+// the following ones, bits beyond the fourth byte are lost.
+void as_ipv4() {
+    non_negative_args(4);
+    uint32_t word = uint32_t(int_arg(4)) << 24 | uint32_t(int_arg(3)) << 16 | uint32_t(int_arg(2)) << 8 |
+                    uint32_t(int_arg(1));
+    uint8_t bytes[4];
+    for (int i = 0; i < 4; i++) bytes[i] = uint8_t(word >> (8 * i));
+    result(tuple::make_cell(bytes, 4));
+}
 
 void count_chars() {
     Cell* start = arg(1);
@@ -151,12 +253,19 @@ void count_chars() {
     uint32_t from = cells::series_index(*start), to = cells::series_index(*pos);
     int32_t available = binary::ks_length(start);
     int32_t n = 0;
-    if (to > from) {
-        uint32_t len = to - from;
-        if (int32_t(len) > available) len = uint32_t(available < 0 ? 0 : available);
-        const uint8_t* p = binary::ks_head(start);
-        for (uint32_t i = 0; i < len; i++)
-            if ((p[i] & 0xC0) != 0x80) n++;
+    if (to > from && available > 0) {
+        // The bytes from start to the tail, ended by a NUL so that decoding stops there: a
+        // sequence begun before `pos` counts whole, and nothing past the tail is read.
+        std::string bytes(reinterpret_cast<const char*>(binary::ks_head(start)), size_t(available));
+        bytes.push_back('\0');
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data());
+        const uint8_t* end = p + std::min<uint32_t>(to - from, uint32_t(available));
+        while (p < end) {
+            int32_t cp;
+            const uint8_t* next = unicode::fast_decode_utf8_char(p, cp);
+            p = next > p ? next : p + 1;
+            n++;
+        }
     }
     result(cells::make_integer(n));
 }
@@ -193,31 +302,74 @@ void interpreted_q() {
 
 // ---- clipboard, standard output ----
 
-void read_clipboard() { not_done(); }
-void write_clipboard() { not_done(); }
+// The clipboard is a store of this process: one value (none when empty), a copy of what was
+// written, kept alive by a root marker. A string!, a block! of file! values or an image! may be
+// put there; none! empties it.
+Cell clipboard = cells::make_none();
+bool clipboard_marked = false;
 
+void mark_clipboard() { collector::mark_cells(&clipboard, &clipboard + 1); }
+
+bool clipboard_value_q(Cell* data) {
+    if (data->is(T_STRING) || data->is(T_IMAGE)) return true;
+    if (!data->is(T_BLOCK)) return false;
+    int32_t n = block::ks_length_q(data);
+    const Cell* p = block::ks_head(data);
+    for (int32_t i = 0; i < n; i++)
+        if (!p[i].is(T_FILE)) return false;
+    return true;
+}
+
+// read-clipboard: none when empty, else a copy of the stored value.
+void read_clipboard() {
+    if (clipboard.is(T_NONE)) return result(cells::make_none());
+    Root stored(clipboard), out;
+    Cell* made = actions::copy_dispatch(stored.get(), out.get(), nullptr, true, nullptr);
+    result(*made);
+}
+
+// write-clipboard data: true when the value was stored (or none! emptied the store), false for
+// a value the clipboard cannot hold.
+void write_clipboard() {
+    if (arg(1)->is(T_NONE)) {
+        clipboard = cells::make_none();
+        return result(cells::make_logic(true));
+    }
+    if (!clipboard_value_q(arg(1))) return result(cells::make_logic(false));
+    if (!clipboard_marked) {
+        collector::add_root_marker(mark_clipboard);
+        clipboard_marked = true;
+    }
+    Root data(*arg(1)), out;
+    Cell* made = actions::copy_dispatch(data.get(), out.get(), nullptr, true, nullptr);
+    clipboard = *made;
+    result(cells::make_logic(true));
+}
+
+// write-stdout data: a binary! as its bytes, another value as its formed text, written at once
+// after what the console has buffered; the result is the argument.
 void write_stdout() {
-    Cell* data = arg(1);
     std::string bytes;
-    if (data->is(T_BINARY)) {
-        int32_t n = binary::ks_length(data);
-        if (n > 0) bytes.assign(reinterpret_cast<const char*>(binary::ks_head(data)), size_t(n));
-    } else if (data->type() >= T_STRING && data->type() <= T_URL) {
-        bytes = string::to_utf8(data);
-    } else if (data->is(T_TAG) || data->is(T_EMAIL) || data->is(T_REF)) {
-        bytes = string::to_utf8(data);
+    if (arg(1)->is(T_BINARY)) {
+        int32_t n = binary::ks_length(arg(1));
+        if (n > 0) bytes.assign(reinterpret_cast<const char*>(binary::ks_head(arg(1))), size_t(n));
     } else {
-        expect_arg("write-stdout", "data", data);
+        Root data(*arg(1)), text;
+        string::make_at(text.get(), 64);
+        actions::form_dispatch(data.get(), text.get(), false, 0);
+        bytes = string::to_utf8(text.get());
     }
     output::flush();
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t w = ::write(1, bytes.data() + done, bytes.size() - done);
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) break;
+        if (w <= 0) {
+            Root where(*word::load("stdout"));
+            stack::raise_error("access", "cannot-open", {where.get()});
+        }
         done += size_t(w);
     }
-    result(cells::make_unset());
 }
 
 // ---- the collector's state ----

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "console/input.hpp"
+#include "console/terminal.hpp"
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/output.hpp"
@@ -151,13 +152,9 @@ void size_result() {
 // terminal; nothing can fail here) and answers the size as _console-size does.
 void console_init() {
     if (console_io::is_terminal(1)) {
-        std::string title = string::to_utf8(arg(1));
-        std::string seq = "\x1b]0;";
-        for (char c : title)
-            if (uint8_t(c) >= 0x20 && c != 0x7F) seq += c;  // no control codes inside the sequence
-        seq += "\x07";
+        // The terminal's own title comes back when the process ends.
         output::flush();
-        console_io::write_all(1, seq.data(), seq.size());
+        terminal::set_title(string::to_utf8(arg(1)));
     }
     size_result();
 }

@@ -19,6 +19,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "core/runtime.hpp"
 #include "platform/console_io.hpp"
 
 namespace kov::terminal {
@@ -216,7 +217,7 @@ struct TerminalState {
     KeyDecoder decoder;
     le::Editor editor;
     int winch_pipe[2] = {-1, -1};
-    struct sigaction old_actions[4];
+    struct sigaction old_actions[5];
     bool handlers_installed = false;
     bool atexit_registered = false;
 };
@@ -229,7 +230,9 @@ int g_raw_fd = 0;
 termios g_raw_saved{};
 int g_winch_write = -1;
 
-constexpr int SIGNALS[4] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH};
+// The signals that end the process (the terminal is restored first), then SIGWINCH.
+constexpr int SIGNALS[5] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGWINCH};
+constexpr int EXIT_SIGNALS = 4;
 
 void restore_now() {
     if (g_raw) {
@@ -238,10 +241,24 @@ void restore_now() {
     }
 }
 
+// The title the terminal had is saved on its title stack before the first title is set and
+// brought back when the process ends.
+volatile sig_atomic_t g_title_pushed = 0;
+int g_title_fd = 1;
+
+// Every way out of the process: the modes, then the title.
+void restore_at_exit() {
+    restore_now();
+    if (g_title_pushed) {
+        g_title_pushed = 0;
+        [[maybe_unused]] ssize_t r = ::write(g_title_fd, "\x1b[23;0t", 7);
+    }
+}
+
 void on_exit_signal(int sig) {
     int saved_errno = errno;
-    restore_now();
-    for (int i = 0; i < 3; ++i)
+    restore_at_exit();
+    for (int i = 0; i < EXIT_SIGNALS; ++i)
         if (SIGNALS[i] == sig) ::sigaction(sig, &g.old_actions[i], nullptr);
     errno = saved_errno;
     ::raise(sig);  // delivered once this handler returns, to the previous disposition
@@ -260,7 +277,7 @@ void install_handlers() {
     if (g.handlers_installed) return;
     if (g.winch_pipe[0] < 0 && ::pipe2(g.winch_pipe, O_NONBLOCK | O_CLOEXEC) == 0)
         g_winch_write = g.winch_pipe[1];
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i <= EXIT_SIGNALS; ++i) {
         struct sigaction sa {};
         sa.sa_handler = SIGNALS[i] == SIGWINCH ? on_winch : on_exit_signal;
         sigemptyset(&sa.sa_mask);
@@ -276,8 +293,15 @@ void install_handlers() {
 
 void remove_handlers() {
     if (!g.handlers_installed) return;
-    for (int i = 0; i < 4; ++i) ::sigaction(SIGNALS[i], &g.old_actions[i], nullptr);
+    for (int i = 0; i <= EXIT_SIGNALS; ++i) ::sigaction(SIGNALS[i], &g.old_actions[i], nullptr);
     g.handlers_installed = false;
+}
+
+void register_exit_hooks() {
+    if (g.atexit_registered) return;
+    std::atexit(restore_at_exit);
+    runtime::restore_terminal = restore_at_exit;  // quit-return and fatal reports end by _Exit
+    g.atexit_registered = true;
 }
 
 void drain_winch() {
@@ -384,10 +408,7 @@ void init(int in_fd, int out_fd) {
     g.keys.clear();
     g.decoder = KeyDecoder{};
     g.editor.saved_line.clear();
-    if (!g.atexit_registered) {
-        std::atexit(restore_now);
-        g.atexit_registered = true;
-    }
+    register_exit_hooks();
 }
 
 bool interactive() { return g.interactive; }
@@ -412,6 +433,12 @@ bool set_title(std::string_view utf8) {
         seq += char(b);
     }
     seq += '\x07';
+    if (!g_title_pushed) {
+        register_exit_hooks();
+        seq.insert(0, "\x1b[22;0t");
+        g_title_fd = g.out_fd;
+        g_title_pushed = 1;
+    }
     return console_io::write_all(g.out_fd, seq.data(), seq.size());
 }
 

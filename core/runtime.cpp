@@ -177,8 +177,10 @@ static size_t format_report(char* out, size_t cap, int code, uintptr_t address) 
 }
 
 void (*flush_output)() = nullptr;
+void (*restore_terminal)() = nullptr;
 
 void exit_process(int status) {
+    if (restore_terminal) restore_terminal();
     if (flush_output) flush_output();
     std::fflush(nullptr);
     free_all();
@@ -187,6 +189,7 @@ void exit_process(int status) {
 
 void runtime_error(int code, uintptr_t address) {
     if (code == 0) exit_process(0);
+    if (restore_terminal) restore_terminal();
     char msg[160];
     size_t n = format_report(msg, sizeof msg, code, address);
     if (flush_output) flush_output();
@@ -221,6 +224,7 @@ void on_fault(int sig, siginfo_t* info, void*) {
     char msg[160];
     size_t n = format_report(msg, sizeof msg, fault_code(sig, info->si_code),
                              uintptr_t(info->si_addr));
+    if (restore_terminal) restore_terminal();
     write_all(1, msg, n);
     _exit(fault_code(sig, info->si_code) & 0xFF);
 }

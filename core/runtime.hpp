@@ -87,6 +87,9 @@ void install_fault_handlers();
 
 // Called before the process ends and before a fatal report, to flush buffered console output.
 extern void (*flush_output)();
+// Called on every way out of the process (exit_process, a fatal report, a processor fault) to put
+// the terminal back as the user had it; must be async-signal-safe.
+extern void (*restore_terminal)();
 
 // Ends the process: flushes console output, frees the tracked heap, exits with the status.
 [[noreturn]] void exit_process(int status);

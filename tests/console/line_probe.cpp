@@ -2,7 +2,8 @@
 // reads the number of lines given as its argument (2 by default) with the prompt ">> " and
 // prints each with its outcome, and whether the terminal's modes were left as before the read.
 // With a second argument "exit-on-tab", Tab makes the completion hook end the process (status 3)
-// in the middle of an edit.
+// in the middle of an edit; with "quit-on-tab" the hook ends it the way quit-return does
+// (status 4, through the runtime's exit, which skips the C runtime's exit handlers).
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "console/terminal.hpp"
+#include "core/runtime.hpp"
 #include "core/unicode.hpp"
 
 namespace {
@@ -43,6 +45,10 @@ int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[2], "exit-on-tab") == 0)
         complete = [](const std::u32string&, size_t) -> std::optional<line_editor::Completion> {
             std::exit(3);
+        };
+    if (argc > 2 && std::strcmp(argv[2], "quit-on-tab") == 0)
+        complete = [](const std::u32string&, size_t) -> std::optional<line_editor::Completion> {
+            runtime::exit_process(4);
         };
     for (int i = 0; i < count; ++i) {
         termios before{}, after{};

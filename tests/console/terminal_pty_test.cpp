@@ -200,8 +200,21 @@ TEST(TerminalPty, ExitDuringAnEditRestoresTheModes) {
     EXPECT_TRUE(cooked(s.modes()));
 }
 
+// quit-return ends the process without the C runtime's exit handlers: the modes come back all
+// the same.
+TEST(TerminalPty, QuitReturnDuringAnEditRestoresTheModes) {
+    PtySession s("1", true, "quit-on-tab");
+    ASSERT_GT(s.pid, 0);
+    ASSERT_TRUE(s.wait_for(">> ")) << s.output;
+    EXPECT_TRUE(raw(s.modes()));
+    s.type("ab\t");
+    ASSERT_TRUE(s.wait_exit()) << s.output;
+    EXPECT_TRUE(WIFEXITED(s.status) && WEXITSTATUS(s.status) == 4) << s.status;
+    EXPECT_TRUE(cooked(s.modes()));
+}
+
 TEST(TerminalPty, SignalsRestoreTheModes) {
-    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+    for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
         SCOPED_TRACE(sig);
         PtySession s("1");
         ASSERT_GT(s.pid, 0);
