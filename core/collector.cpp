@@ -659,6 +659,10 @@ static void collect_now(bool allow_evacuation) {
 
 void collect() { collect_now(true); }
 
+void collect_keeping_nodes() {
+    if (!state.busy) collect_now(false);
+}
+
 bool collect_if_enabled() {
     if (!state.enabled || state.busy) return false;
     collect_now(false);

@@ -84,6 +84,9 @@ void init_counters();
 void set_check_mode(bool on);
 // An explicit collection (recycle): may also evacuate sparse node frames, which moves nodes.
 void collect();
+// A full collection that moves buffers but never nodes, whether or not the collector is enabled:
+// the `recycle` native's, since the C++ frames of the running evaluation hold node handles.
+void collect_keeping_nodes();
 // A collection for the allocator, when enabled: moves buffers but never nodes. True when one ran.
 bool collect_if_enabled();
 bool active_q();

@@ -269,14 +269,16 @@ Status stats(const int32_t* refs) {
     return Status::normal;
 }
 
-// recycle /on /off: switches the collector, or collects and answers the bytes still in use.
+// recycle /on /off: switches the collector, or collects (moving buffers, not nodes) and answers
+// the bytes still in use.
 Status recycle(const int32_t* refs) {
     if (refs[0] >= 0 || refs[1] >= 0) {
         collector::state.enabled = refs[0] >= 0;
         result(cells::make_unset());
         return Status::normal;
     }
-    collector::collect();
+    // Nodes stay where they are: the evaluation that called recycle holds node handles.
+    collector::collect_keeping_nodes();
     result(memory_in_use());
     return Status::normal;
 }
