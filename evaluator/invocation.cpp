@@ -180,6 +180,10 @@ struct Call {
         }
         switch (e.kind) {
         case ARG_EVAL: {
+            if (interpreter::push_simple(*code, pos, infix || confined)) {
+                pos++;
+                return Status::normal;
+            }
             Step s;
             if (confined) {
                 uint32_t saved = code->limit;
