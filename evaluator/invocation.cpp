@@ -124,6 +124,11 @@ Handle arg_list(const Cell* fn_in) {
         }
     }
     head.count = uint32_t(entries.size());
+    head.plain = !is_fn && head.refinements <= 32;
+    for (const ArgEntry& e : entries) {
+        if (e.kind == ARG_REFINEMENT) break;
+        if (e.kind != ARG_EVAL) head.plain = 0;
+    }
     if (is_fn) {
         uint32_t words = context::word_count(fn->data1);
         head.locals = words > slots ? words - slots : 0;
@@ -180,11 +185,11 @@ struct Call {
         }
         switch (e.kind) {
         case ARG_EVAL: {
-            if (interpreter::push_simple(*code, pos, infix || confined)) {
-                pos++;
-                return Status::normal;
+            Step s = interpreter::eval_simple(*code, pos, infix || confined);
+            if (s.pos) {
+                pos = s.pos;
+                return s.status;
             }
-            Step s;
             if (confined) {
                 uint32_t saved = code->limit;
                 code->limit = pos + 1;
@@ -226,6 +231,27 @@ struct Call {
     }
 
     inline Cell* top() const { return stack::top - 1; }
+
+    // Phase 1 of a native or action named by a word in a block (no path, no apply mode): its
+    // arguments in order; a refinement there can only be named by a path, so the list ends for
+    // the call at the first one.
+    Status collect_plain() {
+        for (uint32_t i = 0; i < head.count; i++) {
+            const ArgEntry e = entry(i);
+            if (e.kind == ARG_REFINEMENT) break;
+            if (e.kind > ARG_LIT) continue;
+            if (e.kind == ARG_LIT && pos >= tail() && e.admits(T_UNSET)) {
+                Cell u = cells::make_unset();
+                stack::push(&u);
+                continue;
+            } else {
+                Status s = fetch(e, false);
+                if (s != Status::normal) return s;
+            }
+            check_type(&name, top(), e);
+        }
+        return Status::normal;
+    }
 
     // Phase 1: the arguments in list order, refinements as they come.
     Status collect() {
@@ -437,6 +463,52 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
     return fetch_mode > 0 ? rw::words::applied : rw::words::anon;
 }
 
+// The quick call of a native or action named by a word in a block (no path, no apply mode, not
+// tracing) whose arguments up to the first refinement are all evaluated ones: the same frame,
+// arguments and result as the general call below, without its bookkeeping. Answers position 0
+// when the call does not qualify (nothing done).
+Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos) {
+    Handle list = arg_list(fn_in);
+    if (!list_head(list)->plain) return {0, Status::normal};
+    uint32_t start = pos;
+    Cell* slot = stack::push(fn_in);
+    Cell name = call_name(code, nullptr, -1, call_pos, 0);
+    stack::mark(&name, FRAME_INTERP_NATIVE);
+    int32_t refs[32];
+    uint32_t count = list_head(list)->count;
+    for (uint32_t i = 0, n = list_head(list)->refinements; i < n; i++) refs[i] = -1;
+    for (uint32_t i = 0; i < count; i++) {
+        const ArgEntry e = list_entries(list)[i];  // read anew: fetching may move the list
+        if (e.kind == ARG_REFINEMENT) break;
+        if (e.kind != ARG_EVAL) continue;
+        Step s = interpreter::eval_simple(*code, pos, false);
+        if (!s.pos) {
+            if (pos >= code->tail()) {
+                Cell w = word_of(e);
+                stack::raise_error("script", "no-arg", {&name, &w});
+            }
+            s = interpreter::eval_expression(*code, pos, false, true, false);
+        }
+        pos = s.pos;
+        if (s.status != Status::normal) return s;
+        check_type(&name, stack::top - 1, e);
+    }
+    Status st = native::routine(slot)(refs);
+    if (st != Status::normal) return {pos, st};
+    if (arg_mode) {
+        stack::unwind();
+        *slot = *(stack::top - 1);
+        stack::top = slot + 1;
+    } else {
+        stack::unwind_last();
+        stack::top = stack::arguments + 1;
+    }
+    if (interpreter::tracing) [[unlikely]]
+        tracing::fire(tracing::EV_RETURN, code->block.get(), pos, start > 0 ? code->at(start - 1) : nullptr,
+                      arg_mode ? stack::top - 1 : stack::arguments);
+    return {pos, Status::normal};
+}
+
 }  // namespace
 
 Cell op_target(const Cell* op) {
@@ -459,6 +531,11 @@ using invocation::Call;
 Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const Cell* path,
                int32_t name_index, int32_t call_pos, const Cell* /*parent*/, int fetch_mode,
                bool infix, const Cell* name) {
+    if (!infix && !path && fetch_mode == 0 && code && !name && !tracing &&
+        (fn_in->is(T_NATIVE) || fn_in->is(T_ACTION))) {
+        Step s = invocation::call_plain(fn_in, code, pos, arg_mode, call_pos);
+        if (s.pos) return s;
+    }
     Cell* slot = nullptr;
     const Cell* fn = fn_in;
     if (!infix) {
@@ -493,8 +570,15 @@ Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const
             for (uint32_t i = 0; i < call.head.refinements; i++) fixed[i] = -1;
         }
         call.refs = refs;
-        Status s = call.arguments();
-        if (s != Status::normal) return {call.pos, s};
+        Status s;
+        if (!infix && !path && fetch_mode == 0 && code) {
+            s = call.collect_plain();
+            if (s != Status::normal) return {call.pos, s};
+            if (tracing) [[unlikely]] call.traced_call();
+        } else {
+            s = call.arguments();
+            if (s != Status::normal) return {call.pos, s};
+        }
         s = native::routine(fn)(refs);
         if (s != Status::normal) return {call.pos, s};
         if (arg_mode) stack::unwind(); else stack::unwind_last();
