@@ -716,7 +716,9 @@ inline const Cell* word_value(const Cell* w) {
 }  // namespace
 
 Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
-    Cell target = op_target(op);
+    uint32_t src = native::op_source(op);
+    Cell target = *op;  // an op! made from a native or action names it by number, as the op does
+    if (src == T_NATIVE || src == T_ACTION) target.header = src; else target = op_target(op);
     uint32_t kind = target.type();
     if (!interpreter::tracing && pos + 1 < code.tail() && start_top->is(T_INTEGER) &&
         (kind == T_ACTION || kind == T_NATIVE)) {
