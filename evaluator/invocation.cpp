@@ -124,7 +124,7 @@ Handle arg_list(const Cell* fn_in) {
         }
     }
     head.count = uint32_t(entries.size());
-    head.plain = !is_fn && head.refinements <= 32;
+    head.plain = head.refinements <= 32;
     for (const ArgEntry& e : entries) {
         if (e.kind == ARG_REFINEMENT) break;
         if (e.kind != ARG_EVAL) head.plain = 0;
@@ -509,6 +509,63 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
     return {pos, Status::normal};
 }
 
+// The quick call of a function! named by a word in a block, on the same terms as call_plain:
+// its arguments, then false and none! for its refinements and their arguments, then its locals.
+Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos) {
+    Handle list = arg_list(fn_in);
+    if (!list_head(list)->plain) return {0, Status::normal};
+    uint32_t start = pos;
+    Cell* slot = stack::push(fn_in);
+    Cell name = call_name(code, nullptr, -1, call_pos, 0);
+    stack::mark_func(&name, slot->data1);
+    stack::set_interp_flag();
+    bool collecting = true;
+    for (uint32_t i = 0, count = list_head(list)->count; i < count; i++) {
+        const ArgEntry e = list_entries(list)[i];  // read anew: fetching may move the list
+        if (e.kind == ARG_REFINEMENT) {
+            collecting = false;
+            Cell f = cells::make_logic(false);
+            stack::push(&f);
+        } else if (e.kind > ARG_LIT) {
+            continue;
+        } else if (!collecting) {
+            Cell none = cells::make_none();
+            stack::push(&none);
+        } else {
+            Step s = interpreter::eval_simple(*code, pos, false);
+            if (!s.pos) {
+                if (pos >= code->tail()) {
+                    Cell w = word_of(e);
+                    stack::raise_error("script", "no-arg", {&name, &w});
+                }
+                s = interpreter::eval_expression(*code, pos, false, true, false);
+            }
+            pos = s.pos;
+            if (s.status != Status::normal) return s;
+            check_type(&name, stack::top - 1, e);
+        }
+    }
+    const ArgListHead* head = list_head(list);
+    for (uint32_t i = 0, n = head->locals, local = head->has_local; i < n; i++) {
+        Cell c = i == 0 && local ? cells::make_logic(false) : cells::make_none();
+        stack::push(&c);
+    }
+    Status st = interpreter::exec_function(slot, 0, tracing::active && start > 0 ? code->at(start - 1) : nullptr);
+    if (st != Status::normal) return {pos, st};
+    if (arg_mode) {
+        stack::unwind_func();
+        *slot = *(stack::top - 1);
+        stack::top = slot + 1;
+    } else {
+        stack::unwind_func_last();
+        stack::top = stack::arguments + 1;
+    }
+    if (interpreter::tracing) [[unlikely]]
+        tracing::fire(tracing::EV_RETURN, code->block.get(), pos, start > 0 ? code->at(start - 1) : nullptr,
+                      arg_mode ? stack::top - 1 : stack::arguments);
+    return {pos, Status::normal};
+}
+
 }  // namespace
 
 Cell op_target(const Cell* op) {
@@ -534,6 +591,9 @@ Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const
     if (!infix && !path && fetch_mode == 0 && code && !name && !tracing &&
         (fn_in->is(T_NATIVE) || fn_in->is(T_ACTION))) {
         Step s = invocation::call_plain(fn_in, code, pos, arg_mode, call_pos);
+        if (s.pos) return s;
+    } else if (!infix && !path && fetch_mode == 0 && code && !name && !tracing && fn_in->is(T_FUNCTION)) {
+        Step s = invocation::call_function_plain(fn_in, code, pos, arg_mode, call_pos);
         if (s.pos) return s;
     }
     Cell* slot = nullptr;
