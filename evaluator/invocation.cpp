@@ -171,9 +171,9 @@ struct Call {
         head = *list_head(list);
     }
 
-    // Entry i of the list, read anew through its node: fetching an argument may move the list's
-    // buffer.
-    ArgEntry entry(uint32_t i) const { return list_entries(list)[i]; }
+    // Entry i of the list, read anew from the function value: fetching an argument may run a
+    // collection that moves the list's buffer or, explicitly asked, its node.
+    ArgEntry entry(uint32_t i) const { return list_entries(arg_list(fn))[i]; }
 
     uint32_t tail() const { return code ? code->tail() : 0; }
 
@@ -472,26 +472,28 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
     if (!list_head(list)->plain) return {0, Status::normal};
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
-    Cell name = call_name(code, nullptr, -1, call_pos, 0);
-    stack::mark(&name, FRAME_INTERP_NATIVE);
+    Root name(call_name(code, nullptr, -1, call_pos, 0));
+    stack::mark(name.get(), FRAME_INTERP_NATIVE);
     int32_t refs[32];
     uint32_t count = list_head(list)->count;
     for (uint32_t i = 0, n = list_head(list)->refinements; i < n; i++) refs[i] = -1;
     for (uint32_t i = 0; i < count; i++) {
-        const ArgEntry e = list_entries(list)[i];  // read anew: fetching may move the list
+        // Read anew from the function value: an argument may run a collection that moves the
+        // list's buffer or, explicitly asked, its node.
+        const ArgEntry e = list_entries(arg_list(slot))[i];
         if (e.kind == ARG_REFINEMENT) break;
         if (e.kind != ARG_EVAL) continue;
         Step s = interpreter::eval_simple(*code, pos, false);
         if (!s.pos) {
             if (pos >= code->tail()) {
                 Cell w = word_of(e);
-                stack::raise_error("script", "no-arg", {&name, &w});
+                stack::raise_error("script", "no-arg", {name.get(), &w});
             }
             s = interpreter::eval_expression(*code, pos, false, true, false);
         }
         pos = s.pos;
         if (s.status != Status::normal) return s;
-        check_type(&name, stack::top - 1, e);
+        check_type(name.get(), stack::top - 1, e);
     }
     Status st = native::routine(slot)(refs);
     if (st != Status::normal) return {pos, st};
@@ -516,12 +518,12 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
     if (!list_head(list)->plain) return {0, Status::normal};
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
-    Cell name = call_name(code, nullptr, -1, call_pos, 0);
-    stack::mark_func(&name, slot->data1);
+    Root name(call_name(code, nullptr, -1, call_pos, 0));
+    stack::mark_func(name.get(), slot->data1);
     stack::set_interp_flag();
     bool collecting = true;
     for (uint32_t i = 0, count = list_head(list)->count; i < count; i++) {
-        const ArgEntry e = list_entries(list)[i];  // read anew: fetching may move the list
+        const ArgEntry e = list_entries(arg_list(slot))[i];  // read anew, as in call_plain
         if (e.kind == ARG_REFINEMENT) {
             collecting = false;
             Cell f = cells::make_logic(false);
@@ -536,16 +538,16 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
             if (!s.pos) {
                 if (pos >= code->tail()) {
                     Cell w = word_of(e);
-                    stack::raise_error("script", "no-arg", {&name, &w});
+                    stack::raise_error("script", "no-arg", {name.get(), &w});
                 }
                 s = interpreter::eval_expression(*code, pos, false, true, false);
             }
             pos = s.pos;
             if (s.status != Status::normal) return s;
-            check_type(&name, stack::top - 1, e);
+            check_type(name.get(), stack::top - 1, e);
         }
     }
-    const ArgListHead* head = list_head(list);
+    const ArgListHead* head = list_head(arg_list(slot));
     for (uint32_t i = 0, n = head->locals, local = head->has_local; i < n; i++) {
         Cell c = i == 0 && local ? cells::make_logic(false) : cells::make_none();
         stack::push(&c);
