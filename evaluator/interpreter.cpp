@@ -171,7 +171,24 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
 
 }  // namespace
 
+Step eval_infix_from(Code& code, uint32_t pos, Cell* start_top) { return eval_infix(code, pos, start_top, true); }
+
+namespace {
+[[gnu::noinline]] Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
+}
+
 Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive) {
+    if (arg_mode) {
+        Step q = eval_simple(code, pos, no_infix);
+        if (q.pos) return q;
+    }
+    return eval_general(code, pos, no_infix, arg_mode, passive);
+}
+
+namespace {
+
+// The rule of each datatype.
+Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive) {
     Cell* start_top = stack::top;
     if (tracing) [[unlikely]] tracing::fire(tracing::EV_FETCH, code.block.get(), pos, nullptr, code.at(pos));
     Cell value = *code.at(pos);
@@ -289,6 +306,8 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
     if (no_infix) return {next, Status::normal};
     return eval_infix(code, next, start_top, arg_mode);
 }
+
+}  // namespace
 
 // ---- paths ----
 

@@ -19,8 +19,10 @@
 #include <cstdint>
 
 #include "core/collector.hpp"
+#include "core/context.hpp"
 #include "core/memory.hpp"
 #include "core/runtime.hpp"
+#include "core/stack.hpp"
 #include "core/value.hpp"
 
 namespace kov::interpreter {
@@ -79,6 +81,46 @@ Step eval_next_index(const Cell* series);
 
 // One expression starting at `pos`; answers the position after it (never beyond the tail).
 Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
+
+// The infix rule from `pos` over the left operand at `start_top` (argument mode).
+Step eval_infix_from(Code& code, uint32_t pos, Cell* start_top);
+
+// The quick road of one argument expression (argument mode): a value that evaluates to itself,
+// or a word whose context holds such a value, is pushed without the general rule, and an
+// operator word after it (unless `no_infix`) goes straight to the infix rule. Answers position
+// 0 (nothing done) for anything else, and always while tracing.
+inline Step eval_simple(Code& code, uint32_t pos, bool no_infix) {
+    if (tracing) [[unlikely]] return {0, Status::normal};
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = b->used() >> 4;
+    if (tail > code.limit) tail = code.limit;
+    if (pos >= tail) return {0, Status::normal};
+    const Cell* head = b->head_cell();
+    const Cell* v = head + pos;
+    uint32_t t = v->type();
+    if (t == T_WORD) {
+        Handle ctx = v->data1;
+        if (!ctx || int32_t(v->data3) < 0) return {0, Status::normal};
+        v = context::reachable_value(context::cell(ctx), v->data3);
+        if (!v) return {0, Status::normal};
+        t = v->type();
+    }
+    switch (t) {
+    case T_UNSET: case T_WORD: case T_SET_WORD: case T_GET_WORD: case T_LIT_WORD: case T_PAREN:
+    case T_PATH: case T_GET_PATH: case T_SET_PATH: case T_LIT_PATH: case T_OP: case T_NATIVE:
+    case T_ACTION: case T_FUNCTION: case T_ROUTINE: case T_ISSUE:
+        return {0, Status::normal};
+    default:
+        break;
+    }
+    Cell* start_top = stack::top;
+    stack::push(v);
+    if (!no_infix && pos + 1 < tail) {
+        const Cell* w = head + pos + 1;
+        if (w->is(T_WORD)) return eval_infix_from(code, pos + 1, start_top);
+    }
+    return {pos + 1, Status::normal};
+}
 
 // A path, get-path or set-path found at pos - 1 (its arguments start at pos). For a set-path
 // the value to store is the first cell of the current frame.

@@ -124,6 +124,11 @@ Handle arg_list(const Cell* fn_in) {
         }
     }
     head.count = uint32_t(entries.size());
+    head.plain = head.refinements <= 32;
+    for (const ArgEntry& e : entries) {
+        if (e.kind == ARG_REFINEMENT) break;
+        if (e.kind != ARG_EVAL) head.plain = 0;
+    }
     if (is_fn) {
         uint32_t words = context::word_count(fn->data1);
         head.locals = words > slots ? words - slots : 0;
@@ -166,9 +171,9 @@ struct Call {
         head = *list_head(list);
     }
 
-    // Entry i of the list, read anew through its node: fetching an argument may move the list's
-    // buffer.
-    ArgEntry entry(uint32_t i) const { return list_entries(list)[i]; }
+    // Entry i of the list, read anew from the function value: fetching an argument may run a
+    // collection that moves the list's buffer or, explicitly asked, its node.
+    ArgEntry entry(uint32_t i) const { return list_entries(arg_list(fn))[i]; }
 
     uint32_t tail() const { return code ? code->tail() : 0; }
 
@@ -180,7 +185,11 @@ struct Call {
         }
         switch (e.kind) {
         case ARG_EVAL: {
-            Step s;
+            Step s = interpreter::eval_simple(*code, pos, infix || confined);
+            if (s.pos) {
+                pos = s.pos;
+                return s.status;
+            }
             if (confined) {
                 uint32_t saved = code->limit;
                 code->limit = pos + 1;
@@ -222,6 +231,27 @@ struct Call {
     }
 
     inline Cell* top() const { return stack::top - 1; }
+
+    // Phase 1 of a native or action named by a word in a block (no path, no apply mode): its
+    // arguments in order; a refinement there can only be named by a path, so the list ends for
+    // the call at the first one.
+    Status collect_plain() {
+        for (uint32_t i = 0; i < head.count; i++) {
+            const ArgEntry e = entry(i);
+            if (e.kind == ARG_REFINEMENT) break;
+            if (e.kind > ARG_LIT) continue;
+            if (e.kind == ARG_LIT && pos >= tail() && e.admits(T_UNSET)) {
+                Cell u = cells::make_unset();
+                stack::push(&u);
+                continue;
+            } else {
+                Status s = fetch(e, false);
+                if (s != Status::normal) return s;
+            }
+            check_type(&name, top(), e);
+        }
+        return Status::normal;
+    }
 
     // Phase 1: the arguments in list order, refinements as they come.
     Status collect() {
@@ -433,6 +463,111 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
     return fetch_mode > 0 ? rw::words::applied : rw::words::anon;
 }
 
+// The quick call of a native or action named by a word in a block (no path, no apply mode, not
+// tracing) whose arguments up to the first refinement are all evaluated ones: the same frame,
+// arguments and result as the general call below, without its bookkeeping. Answers position 0
+// when the call does not qualify (nothing done).
+Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos) {
+    Handle list = arg_list(fn_in);
+    if (!list_head(list)->plain) return {0, Status::normal};
+    uint32_t start = pos;
+    Cell* slot = stack::push(fn_in);
+    Root name(call_name(code, nullptr, -1, call_pos, 0));
+    stack::mark(name.get(), FRAME_INTERP_NATIVE);
+    int32_t refs[32];
+    uint32_t count = list_head(list)->count;
+    for (uint32_t i = 0, n = list_head(list)->refinements; i < n; i++) refs[i] = -1;
+    for (uint32_t i = 0; i < count; i++) {
+        // Read anew from the function value: an argument may run a collection that moves the
+        // list's buffer or, explicitly asked, its node.
+        const ArgEntry e = list_entries(arg_list(slot))[i];
+        if (e.kind == ARG_REFINEMENT) break;
+        if (e.kind != ARG_EVAL) continue;
+        Step s = interpreter::eval_simple(*code, pos, false);
+        if (!s.pos) {
+            if (pos >= code->tail()) {
+                Cell w = word_of(e);
+                stack::raise_error("script", "no-arg", {name.get(), &w});
+            }
+            s = interpreter::eval_expression(*code, pos, false, true, false);
+        }
+        pos = s.pos;
+        if (s.status != Status::normal) return s;
+        check_type(name.get(), stack::top - 1, e);
+    }
+    Status st = native::routine(slot)(refs);
+    if (st != Status::normal) return {pos, st};
+    if (arg_mode) {
+        stack::unwind();
+        *slot = *(stack::top - 1);
+        stack::top = slot + 1;
+    } else {
+        stack::unwind_last();
+        stack::top = stack::arguments + 1;
+    }
+    if (interpreter::tracing) [[unlikely]]
+        tracing::fire(tracing::EV_RETURN, code->block.get(), pos, start > 0 ? code->at(start - 1) : nullptr,
+                      arg_mode ? stack::top - 1 : stack::arguments);
+    return {pos, Status::normal};
+}
+
+// The quick call of a function! named by a word in a block, on the same terms as call_plain:
+// its arguments, then false and none! for its refinements and their arguments, then its locals.
+Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos) {
+    Handle list = arg_list(fn_in);
+    if (!list_head(list)->plain) return {0, Status::normal};
+    uint32_t start = pos;
+    Cell* slot = stack::push(fn_in);
+    Root name(call_name(code, nullptr, -1, call_pos, 0));
+    stack::mark_func(name.get(), slot->data1);
+    stack::set_interp_flag();
+    bool collecting = true;
+    for (uint32_t i = 0, count = list_head(list)->count; i < count; i++) {
+        const ArgEntry e = list_entries(arg_list(slot))[i];  // read anew, as in call_plain
+        if (e.kind == ARG_REFINEMENT) {
+            collecting = false;
+            Cell f = cells::make_logic(false);
+            stack::push(&f);
+        } else if (e.kind > ARG_LIT) {
+            continue;
+        } else if (!collecting) {
+            Cell none = cells::make_none();
+            stack::push(&none);
+        } else {
+            Step s = interpreter::eval_simple(*code, pos, false);
+            if (!s.pos) {
+                if (pos >= code->tail()) {
+                    Cell w = word_of(e);
+                    stack::raise_error("script", "no-arg", {name.get(), &w});
+                }
+                s = interpreter::eval_expression(*code, pos, false, true, false);
+            }
+            pos = s.pos;
+            if (s.status != Status::normal) return s;
+            check_type(name.get(), stack::top - 1, e);
+        }
+    }
+    const ArgListHead* head = list_head(arg_list(slot));
+    for (uint32_t i = 0, n = head->locals, local = head->has_local; i < n; i++) {
+        Cell c = i == 0 && local ? cells::make_logic(false) : cells::make_none();
+        stack::push(&c);
+    }
+    Status st = interpreter::exec_function(slot, 0, tracing::active && start > 0 ? code->at(start - 1) : nullptr);
+    if (st != Status::normal) return {pos, st};
+    if (arg_mode) {
+        stack::unwind_func();
+        *slot = *(stack::top - 1);
+        stack::top = slot + 1;
+    } else {
+        stack::unwind_func_last();
+        stack::top = stack::arguments + 1;
+    }
+    if (interpreter::tracing) [[unlikely]]
+        tracing::fire(tracing::EV_RETURN, code->block.get(), pos, start > 0 ? code->at(start - 1) : nullptr,
+                      arg_mode ? stack::top - 1 : stack::arguments);
+    return {pos, Status::normal};
+}
+
 }  // namespace
 
 Cell op_target(const Cell* op) {
@@ -455,6 +590,14 @@ using invocation::Call;
 Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const Cell* path,
                int32_t name_index, int32_t call_pos, const Cell* /*parent*/, int fetch_mode,
                bool infix, const Cell* name) {
+    if (!infix && !path && fetch_mode == 0 && code && !name && !tracing &&
+        (fn_in->is(T_NATIVE) || fn_in->is(T_ACTION))) {
+        Step s = invocation::call_plain(fn_in, code, pos, arg_mode, call_pos);
+        if (s.pos) return s;
+    } else if (!infix && !path && fetch_mode == 0 && code && !name && !tracing && fn_in->is(T_FUNCTION)) {
+        Step s = invocation::call_function_plain(fn_in, code, pos, arg_mode, call_pos);
+        if (s.pos) return s;
+    }
     Cell* slot = nullptr;
     const Cell* fn = fn_in;
     if (!infix) {
@@ -489,8 +632,15 @@ Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const
             for (uint32_t i = 0; i < call.head.refinements; i++) fixed[i] = -1;
         }
         call.refs = refs;
-        Status s = call.arguments();
-        if (s != Status::normal) return {call.pos, s};
+        Status s;
+        if (!infix && !path && fetch_mode == 0 && code) {
+            s = call.collect_plain();
+            if (s != Status::normal) return {call.pos, s};
+            if (tracing) [[unlikely]] call.traced_call();
+        } else {
+            s = call.arguments();
+            if (s != Status::normal) return {call.pos, s};
+        }
         s = native::routine(fn)(refs);
         if (s != Status::normal) return {call.pos, s};
         if (arg_mode) stack::unwind(); else stack::unwind_last();
@@ -628,7 +778,9 @@ inline const Cell* word_value(const Cell* w) {
 }  // namespace
 
 Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
-    Cell target = op_target(op);
+    uint32_t src = native::op_source(op);
+    Cell target = *op;  // an op! made from a native or action names it by number, as the op does
+    if (src == T_NATIVE || src == T_ACTION) target.header = src; else target = op_target(op);
     uint32_t kind = target.type();
     if (!interpreter::tracing && pos + 1 < code.tail() && start_top->is(T_INTEGER) &&
         (kind == T_ACTION || kind == T_NATIVE)) {

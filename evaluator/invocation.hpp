@@ -48,6 +48,8 @@ struct ArgListHead {
     uint32_t locals;       // function!, routine!: slots after the arguments (the first is /local
                            // when `has_local`), pushed as false or none! before the body runs
     uint32_t has_local;
+    uint32_t plain;        // native!, action!: every argument before the first refinement is an
+                           // evaluated one (the quick call applies)
 };
 
 // The list of a function value, built on first use. Answers the binary! node; the header and
