@@ -463,6 +463,36 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
     return fetch_mode > 0 ? rw::words::applied : rw::words::anon;
 }
 
+// One evaluated argument of a quick call: a simple expression, else the general rule (no-arg
+// at the end of the block), then its type check.
+Step fetch_evaluated(Code* code, uint32_t pos, const Cell* name, const ArgEntry& e) {
+    Step s = interpreter::eval_simple(*code, pos, false);
+    if (!s.pos) {
+        if (pos >= code->tail()) {
+            Cell w = word_of(e);
+            stack::raise_error("script", "no-arg", {name, &w});
+        }
+        s = interpreter::eval_expression(*code, pos, false, true, false);
+    }
+    if (s.status == Status::normal) check_type(name, stack::top - 1, e);
+    return s;
+}
+
+// After a quick call's frame is unwound: the result in place of the function cell (argument
+// mode) or in the caller's result slot, and the return event.
+Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, bool arg_mode) {
+    if (arg_mode) {
+        *slot = *(stack::top - 1);
+        stack::top = slot + 1;
+    } else {
+        stack::top = stack::arguments + 1;
+    }
+    if (interpreter::tracing) [[unlikely]]
+        tracing::fire(tracing::EV_RETURN, code->block.get(), pos, start > 0 ? code->at(start - 1) : nullptr,
+                      arg_mode ? stack::top - 1 : stack::arguments);
+    return {pos, Status::normal};
+}
+
 // The quick call of a native or action named by a word in a block (no path, no apply mode, not
 // tracing) whose arguments up to the first refinement are all evaluated ones: the same frame,
 // arguments and result as the general call below, without its bookkeeping. Answers position 0
@@ -483,32 +513,15 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
         const ArgEntry e = list_entries(arg_list(slot))[i];
         if (e.kind == ARG_REFINEMENT) break;
         if (e.kind != ARG_EVAL) continue;
-        Step s = interpreter::eval_simple(*code, pos, false);
-        if (!s.pos) {
-            if (pos >= code->tail()) {
-                Cell w = word_of(e);
-                stack::raise_error("script", "no-arg", {name.get(), &w});
-            }
-            s = interpreter::eval_expression(*code, pos, false, true, false);
-        }
+        Step s = fetch_evaluated(code, pos, name.get(), e);
         pos = s.pos;
         if (s.status != Status::normal) return s;
-        check_type(name.get(), stack::top - 1, e);
     }
     Status st = native::routine(slot)(refs);
     if (st != Status::normal) return {pos, st};
-    if (arg_mode) {
-        stack::unwind();
-        *slot = *(stack::top - 1);
-        stack::top = slot + 1;
-    } else {
-        stack::unwind_last();
-        stack::top = stack::arguments + 1;
-    }
-    if (interpreter::tracing) [[unlikely]]
-        tracing::fire(tracing::EV_RETURN, code->block.get(), pos, start > 0 ? code->at(start - 1) : nullptr,
-                      arg_mode ? stack::top - 1 : stack::arguments);
-    return {pos, Status::normal};
+    if (arg_mode) stack::unwind();
+    else stack::unwind_last();
+    return finish_plain(slot, code, pos, start, arg_mode);
 }
 
 // The quick call of a function! named by a word in a block, on the same terms as call_plain:
@@ -534,17 +547,9 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
             Cell none = cells::make_none();
             stack::push(&none);
         } else {
-            Step s = interpreter::eval_simple(*code, pos, false);
-            if (!s.pos) {
-                if (pos >= code->tail()) {
-                    Cell w = word_of(e);
-                    stack::raise_error("script", "no-arg", {name.get(), &w});
-                }
-                s = interpreter::eval_expression(*code, pos, false, true, false);
-            }
+            Step s = fetch_evaluated(code, pos, name.get(), e);
             pos = s.pos;
             if (s.status != Status::normal) return s;
-            check_type(name.get(), stack::top - 1, e);
         }
     }
     const ArgListHead* head = list_head(arg_list(slot));
@@ -554,18 +559,9 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
     }
     Status st = interpreter::exec_function(slot, 0, tracing::active && start > 0 ? code->at(start - 1) : nullptr);
     if (st != Status::normal) return {pos, st};
-    if (arg_mode) {
-        stack::unwind_func();
-        *slot = *(stack::top - 1);
-        stack::top = slot + 1;
-    } else {
-        stack::unwind_func_last();
-        stack::top = stack::arguments + 1;
-    }
-    if (interpreter::tracing) [[unlikely]]
-        tracing::fire(tracing::EV_RETURN, code->block.get(), pos, start > 0 ? code->at(start - 1) : nullptr,
-                      arg_mode ? stack::top - 1 : stack::arguments);
-    return {pos, Status::normal};
+    if (arg_mode) stack::unwind_func();
+    else stack::unwind_func_last();
+    return finish_plain(slot, code, pos, start, arg_mode);
 }
 
 }  // namespace
