@@ -41,20 +41,11 @@ constexpr const char* OPS[][2] = {
     {">=", "greater-or-equal?"}, {"<<", "shift-left"}, {">>", "shift-right"},
     {">>>", "shift-logical"}, {"**", "power"}, {"and", "and~"}, {"or", "or~"}, {"xor", "xor~"}};
 
-const char* const TYPE_NAMES[] = {
-    nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!",
-    "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!", "lit-word!",
-    "get-word!", "refinement!", "issue!", "native!", "action!", "op!", "function!", "path!",
-    "lit-path!", "set-path!", "get-path!", "routine!", "bitset!", "triple!", "object!", "typeset!",
-    "error!", "vector!", "hash!", "pair!", "percent!", "tuple!", "map!", "binary!", "series!",
-    "time!", "tag!", "email!", "handle!", "date!", "port!", "money!", "ref!", "point2D!",
-    "point3D!", "image!", "event!"};
-
 // Every datatype's name word holds its datatype! (also for the kinds not built yet, so that
 // typesets can name them).
 void define_datatypes() {
-    for (uint32_t id = 1; id < std::size(TYPE_NAMES); id++) {
-        Cell word = *word::load(TYPE_NAMES[id]);
+    for (uint32_t id = 1; type_registry::spelling(id); id++) {
+        Cell word = *word::load(type_registry::spelling(id));
         Cell value = cells::make_datatype(id);
         context::set(&word, &value);
     }

@@ -2,6 +2,7 @@
 #include "core/type_registry.hpp"
 
 #include <cstring>
+#include <iterator>
 
 namespace kov::type_registry {
 
@@ -9,6 +10,22 @@ TypeName names[TYPE_COUNT_MAX + 1];
 ActionTable tables[TYPE_COUNT_MAX + 1];
 uint32_t top_id = 0;
 void (*load_word)(Cell* out, const char* name, int32_t length) = nullptr;
+
+namespace {
+const char* const SPELLINGS[] = {
+    nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!",
+    "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!", "lit-word!",
+    "get-word!", "refinement!", "issue!", "native!", "action!", "op!", "function!", "path!",
+    "lit-path!", "set-path!", "get-path!", "routine!", "bitset!", "triple!", "object!", "typeset!",
+    "error!", "vector!", "hash!", "pair!", "percent!", "tuple!", "map!", "binary!", "series!",
+    "time!", "tag!", "email!", "handle!", "date!", "port!", "money!", "ref!", "point2D!",
+    "point3D!", "image!", "event!"};
+}  // namespace
+
+const char* spelling(uint32_t id) {
+    if (id <= TYPE_COUNT_MAX && names[id].name) return names[id].name;
+    return id < std::size(SPELLINGS) ? SPELLINGS[id] : nullptr;
+}
 
 void init() {
     std::memset(names, 0, sizeof names);

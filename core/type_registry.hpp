@@ -24,6 +24,9 @@ extern uint32_t top_id;
 
 inline const ActionTable& table(uint32_t type) { return tables[type]; }
 
+// The fixed spelling of every datatype id ("integer!"), registered or not; nullptr out of range.
+const char* spelling(uint32_t id);
+
 // Whether the type has a handler in the action slot (1 to 62).
 inline bool supports(uint32_t type, int slot) {
     const ActionTable& t = tables[type];

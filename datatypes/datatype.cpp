@@ -1,4 +1,6 @@
 // datatype!: a value naming a datatype by id (data1).
+#include <string_view>
+
 #include "core/buffer.hpp"
 #include "core/cells.hpp"
 #include "core/stack.hpp"
@@ -19,18 +21,24 @@ Cell* push(uint32_t type) {
     return stack::push(&c);
 }
 
+// A datatype's name, also for the kinds this runtime has not registered yet.
+std::string_view name_of(const Cell* value) {
+    const char* s = type_registry::spelling(cells::datatype(*value));
+    return s ? std::string_view(s) : std::string_view("datatype!");
+}
+
 int32_t form(const Cell* value, Cell* out, bool, int32_t limit) {
-    const TypeName& t = type_registry::names[cells::datatype(*value)];
-    string::concatenate_cstring(out, t.name, uint32_t(t.length));
-    return limit - t.length;
+    std::string_view t = name_of(value);
+    string::concatenate_cstring(out, t.data(), uint32_t(t.size() - 1));
+    return limit - int32_t(t.size() - 1);
 }
 
 int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, bool, int32_t limit, int32_t) {
-    const TypeName& t = type_registry::names[cells::datatype(*value)];
+    std::string_view t = name_of(value);
     if (all) string::concatenate_cstring(out, "#(", 2);
-    string::concatenate_cstring(out, t.name, uint32_t(t.length + 1));
+    string::concatenate_cstring(out, t.data(), uint32_t(t.size()));
     if (all) string::concatenate_cstring(out, ")", 1);
-    return limit - (t.length + 1) - (all ? 3 : 0);
+    return limit - int32_t(t.size()) - (all ? 3 : 0);
 }
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {

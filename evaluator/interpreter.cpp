@@ -2,6 +2,8 @@
 // Function calls are in evaluator/invocation.cpp.
 #include "evaluator/interpreter.hpp"
 
+#include <cstring>
+
 #include "core/boot.hpp"
 #include "core/cells.hpp"
 #include "core/context.hpp"
@@ -399,6 +401,7 @@ Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get
     // The running value as the last handler answered it: a cell in the container (so that a
     // set-path's last step changes it in place), or the rooted copy when Kov code ran since.
     Cell* current = running.get();
+    Cell original = running.cell;
     Root previous(first.cell);
     for (uint32_t i = 1; i < n; i++) {
         if (tracing) [[unlikely]] current = trace_path_step(tracing::EV_FETCH, path.get(), i, running, current);
@@ -444,6 +447,13 @@ Step eval_path(const Cell* path_in, Code& code, uint32_t pos, bool set, bool get
             current = running.get();
             break;
         }
+    }
+    // A two-element set-path changes a value held in the word's own cell (a pair, a date, a
+    // tuple...) in the rooted copy: store it back, unless Kov code gave the word another value.
+    if (set && n == 2 && std::memcmp(running.get(), &original, sizeof(Cell)) != 0) {
+        Cell* slot = context::get(first.get());
+        if (std::memcmp(slot, &original, sizeof(Cell)) == 0)
+            context::set_in(first.get(), running.get(), first->data1, false);
     }
     if (tracing) [[unlikely]] current = trace_path_step(tracing::EV_EXIT, path.get(), n, running, current);
     Cell result = *current;
