@@ -28,10 +28,24 @@ namespace {
 // The embedded sources, in the order they are evaluated: each may use what the ones before it
 // define. errors.kov is not among them: runtime start-up reads it first (boot/runtime_modules.cpp),
 // and system/catalog/errors is the object made from it.
-constexpr const char* ORDER[] = {"base.kov",     "natives.kov",   "actions.kov", "checksum.kov",
-                                  "routines.kov", "colours.kov",   "functions.kov", "scripts.kov",
-                                  "system.kov",   "reactivity.kov", "console-support.kov",
-                                  "console-engine.kov", "console-settings.kov"};
+constexpr const char* ORDER[] = {
+    "base.kov",
+    "natives.kov",
+    "actions.kov",
+    "checksum.kov",
+    "routines.kov",
+    "colours.kov",
+    "functions.kov",
+    "series.kov",
+    "scripts.kov",
+    "math.kov",
+    "aliases.kov",
+    "system.kov",
+    "reactivity.kov",
+    "console-support.kov",
+    "console-engine.kov",
+    "console-settings.kov",
+};
 
 // The infix operators, each made from the function value of another word (once both exist).
 constexpr const char* OPS[][2] = {
