@@ -39,6 +39,7 @@ constexpr const char* ORDER[] = {
     "series.kov",
     "scripts.kov",
     "math.kov",
+    "diagnostics.kov",
     "aliases.kov",
     "system.kov",
     "reactivity.kov",

@@ -1,26 +1,16 @@
 // The system routines (see system_routines.hpp). Each reads its arguments from the current frame
 // (arguments[1] onward, already checked against the routine's spec by the interpreter) and leaves
 // its result in arguments[0].
+
+
+
 #include "boot/system_routines.hpp"
-
-#include <sys/stat.h>
-#include <sys/utsname.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <array>
-#include <cstring>
-#include <cerrno>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "console/routines.hpp"
+#include "core/buffer.hpp"
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/context.hpp"
+#include "core/memory.hpp"
 #include "core/output.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
@@ -30,8 +20,8 @@
 #include "datatypes/error_catalogue.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
-#include "datatypes/handle.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/handle.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/tuple.hpp"
@@ -42,6 +32,18 @@
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_math.hpp"
 #include "platform/kovbin.hpp"
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace kov::system_routines {
 
@@ -380,16 +382,21 @@ void gc_nodes_cycles() { result(cells::make_integer(int32_t(collector::state.nod
 
 // ---- errors ----
 
-// cause-error type id args: raises the catalogue's error with up to three argument values (the
-// first three of the block from its index; a single value that is not a block is the one argument).
+// cause-error type id args: raises the catalogue's error with up to three argument values: the
+// first three values of the reduced block, or a string as the one argument.
 void cause_error() {
     Root type(*arg(1)), id(*arg(2)), args(*arg(3));
     Root a[3];
     int n = 0;
     if (block_kind_q(args->type())) {
+        Root code(cells::make_series(T_BLOCK, memory::make_cells(2)));
+        word::load_in("reduce", code.get());
+        *buffer::alloc_block_tail(code.get()) = args.cell;
+        stack::raise_if_pending(interpreter::eval(code.get(), true));
+        args.cell = *stack::arguments;
         int32_t len = block::ks_length_q(args.get());
         for (; n < 3 && n < len; n++) a[n].cell = block::ks_head(args.get())[n];
-    } else if (!args->is(T_NONE)) {
+    } else {
         a[n++].cell = *args;
     }
     std::string category(symbol::spelling(cells::word_symbol(*type)));

@@ -17,6 +17,8 @@ void create(Cell* out, std::string_view category, std::string_view id, const Cel
             const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 // Stores `where` into the where field while it is none!.
 void set_where(Cell* error, const Cell* where);
+// Fills the error's near with the code being evaluated, when it has none (a made error! raised).
+void set_near(Cell* error);
 // Records the call-frame position while the error is thrown (unless stack holds a block).
 void set_stack_position(Cell* error, int32_t position);
 // Prints the report of an error that nothing received.

@@ -271,6 +271,7 @@ void throw_error(const Cell* err) {
         collector::Root where;
         frame_name(where.get());
         error::set_where(error.get(), where.get());
+        error::set_near(error.get());
         error::set_stack_position(error.get(), int32_t(frame_top - frame_begin));
         CallFrame* f = ctop();
         while (f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL && f != frame_begin) f--;

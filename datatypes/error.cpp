@@ -263,6 +263,36 @@ void create(Cell* out, std::string_view category, std::string_view id, const Cel
 
 const Cell* (*near_source)() = nullptr;
 
+// make error! [type: ... id: ... arg1: ...]: a blank error whose fields the spec, bound to it,
+// sets when it is evaluated; type and id must then name a catalogue entry.
+Cell* make_evaluated(const Cell* spec_in) {
+    collector::Root spec(*spec_in);
+    if (!object::eval_hook) not_done();
+    Cell* result = make_error_result();
+    make_at(result, 0, 2);
+    Cell* f = fields(result);
+    f[F_CODE] = f[F_TYPE] = f[F_ID] = cells::make_none();
+    collector::Root error(*result);
+    context::bind(spec.get(), error->data1, true);
+    Cell* top = stack::top;
+    Status st = object::eval_hook(spec.get());
+    stack::top = top;
+    stack::raise_if_pending(st);
+    f = fields(error.get());
+    Cell type = f[F_TYPE], id = f[F_ID];
+    int32_t c = type.type() == T_WORD || type.type() == T_LIT_WORD ? error_catalogue::category_slot(type.data2) : -1;
+    if (c < 0) invalid_spec_field("type");
+    int32_t i = id.type() == T_WORD || id.type() == T_LIT_WORD
+                    ? error_catalogue::field_slot(error_catalogue::category(c), id.data2) : -1;
+    if (i < 2) invalid_spec_field("id");
+    f = fields(error.get());
+    f[F_CODE] = cells::make_integer(c * 100 + i - 2);
+    f[F_TYPE] = cells::make_word(T_WORD, error_catalogue::errors(), type.data2, uint32_t(c));
+    f[F_ID] = cells::make_word(T_WORD, error_catalogue::category(c), id.data2, uint32_t(i));
+    *result = error.cell;
+    return result;
+}
+
 Cell* make(const Cell*, const Cell* spec_in, uint32_t) {
     collector::Root spec(*spec_in);
     switch (spec->type()) {
@@ -279,7 +309,7 @@ Cell* make(const Cell*, const Cell* spec_in, uint32_t) {
         SeriesBuffer* b = memory::buffer_of(spec->data2);
         uint32_t n = b->used() / 16, at = spec->data1;
         const Cell* first = at < n ? b->head_cell() + at : nullptr;
-        if (first && first->is(T_SET_WORD)) not_done();  // the spec must be evaluated
+        if (first && first->is(T_SET_WORD)) return make_evaluated(spec.get());
         if (!first || !first->is(T_WORD)) stack::raise_error("internal", "invalid-error");
         Cell type = *first;
         int32_t c = error_catalogue::category_slot(type.data2);
@@ -342,6 +372,12 @@ int32_t code_of(std::string_view category, std::string_view id) {
 void set_where(Cell* e, const Cell* where) {
     Cell* f = fields(e);
     if (f[F_WHERE].is(T_NONE)) f[F_WHERE] = *where;
+}
+
+void set_near(Cell* e) {
+    if (!near_source || !fields(e)[F_NEAR].is(T_NONE)) return;
+    const Cell* near = near_source();
+    if (near && (near->is(T_BLOCK) || near->is(T_PAREN))) fields(e)[F_NEAR] = *near;
 }
 
 void set_stack_position(Cell* e, int32_t position) {

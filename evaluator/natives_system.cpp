@@ -17,6 +17,7 @@
 #include <ctime>
 #include <string>
 
+#include "core/buffer.hpp"
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/memory.hpp"
@@ -27,7 +28,9 @@
 #include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/time.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/checksum.hpp"
+#include "evaluator/interpreter.hpp"
 #include "evaluator/natives.hpp"
 
 extern char** environ;
@@ -265,6 +268,16 @@ Status stats(const int32_t* refs) {
     }
     Root block(cells::make_series(T_BLOCK, memory::make_cells(8)));
     memory::series_stats(block.get(), 2);
+    if (refs[0] >= 0) {
+        // /show: the library's report prints the block.
+        Root code(cells::make_series(T_BLOCK, memory::make_cells(2)));
+        word::load_in("show-memory-stats", code.get());
+        *buffer::alloc_block_tail(code.get()) = block.cell;
+        Status s = interpreter::eval(code.get(), true);
+        if (s != Status::normal) return s;
+        result(cells::make_unset());
+        return Status::normal;
+    }
     result(block.cell);
     return Status::normal;
 }

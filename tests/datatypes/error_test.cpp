@@ -263,7 +263,7 @@ TEST_F(Error, MakeFromBadSpecsRaises) {
         {"unknown id", {word("math"), word("no-value")}, "script/invalid-spec-field"},
         {"first not a word", {integer(1), integer(2)}, "internal/invalid-error"},
         {"empty", {}, "internal/invalid-error"},
-        {"set-words", {word("type", T_SET_WORD), word("script", T_LIT_WORD)}, "internal/not-done"},
+        {"evaluated spec without an id", {word("type", T_SET_WORD), word("script", T_LIT_WORD)}, "script/invalid-spec-field"},
     };
     for (const Case& c : cases) {
         collector::Root spec(block(c.values));
