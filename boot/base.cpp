@@ -11,6 +11,7 @@
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/context.hpp"
+#include "core/memory.hpp"
 #include "core/output.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
@@ -148,6 +149,11 @@ Status do_payload(const uint8_t* data, size_t length, std::string_view name) {
 void run() {
     define_datatypes();
     define_make();
+    // What the library makes while it loads is marked as its own.
+    struct Library {
+        Library() { memory::library_flag = SER_LIBRARY; }
+        ~Library() { memory::library_flag = 0; }
+    } library;
     for (const char* name : ORDER) {
         std::string_view bytes = embedded::text(name);
         if (bytes.empty()) continue;

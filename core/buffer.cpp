@@ -59,7 +59,8 @@ Handle copy(SeriesBuffer* buf) {
     Handle node = memory::make_bytes(size);
     SeriesBuffer* old = buffer_of(old_node);
     SeriesBuffer* nb = buffer_of(node);
-    nb->flags = (old->flags & ~(SER_MARK | SER_BIG | SER_FIXED | SER_OWNED)) | (nb->flags & SER_BIG);
+    nb->flags = (old->flags & ~(SER_MARK | SER_BIG | SER_FIXED | SER_OWNED | SER_LIBRARY)) |
+                (nb->flags & (SER_BIG | SER_LIBRARY));
     nb->head = 0;
     nb->tail = old->tail - old->head;
     uint32_t bytes = uint32_t(old->size) - old->head;

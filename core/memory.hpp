@@ -21,6 +21,7 @@ constexpr uint32_t SER_BIG = 0x01000000;
 constexpr uint32_t SER_FIXED = 0x00100000;
 constexpr uint32_t SER_OWNED = 0x00020000;
 constexpr uint32_t SER_DEAD_FILLED = 0x00000040;  // abandoned; data area holds DEAD_BYTE (check mode)
+constexpr uint32_t SER_LIBRARY = 0x00000100;      // made while the boot library loaded (its code)
 
 // A series buffer: this 20-byte header, the data area (size bytes, a multiple of 16), then one
 // spare 32-bit word. Head and tail are byte offsets from the start of the data area.
@@ -111,6 +112,9 @@ extern MemoryRecord rec;
 // are kept filled for two collections, and (where NDEBUG is not defined) resolving a node checks
 // that it is live and that its buffer names it back.
 extern bool checking;
+// SER_LIBRARY while the boot library loads, else 0: every buffer made then carries it, so the
+// interpreter can tell the library's own code from the user's.
+extern uint32_t library_flag;
 constexpr uint8_t DEAD_BYTE = 0xDB;
 constexpr uint32_t DEAD_WORD = 0xDBDBDBDB;
 constexpr size_t QUARANTINE_NODES = 4096;
