@@ -532,6 +532,75 @@ void kovbin_decode() {
     result(out.cell);
 }
 
+// ---- the JSON and image codecs ----
+
+// json-unescape str: decodes the JSON escapes of the text in place (from its head) and returns
+// it. After a backslash: a double quote, a backslash or a slash stand for themselves; b f n r t
+// for the control characters; u and 4 hexadecimal digits for a code, a high surrogate needing
+// the escape of a low surrogate (backslash, u, 4 digits) right after it, the pair making one
+// character; a low surrogate alone stands for itself. Any other character after a backslash
+// leaves the backslash and drops that character. A bad u escape raises script error
+// invalid-data with the text, which is then left as it was.
+void json_unescape() {
+    Root str(*arg(1));
+    uint32_t head = str->data1;
+    uint32_t n = string::length(str.get());
+    std::vector<uint32_t> in(n);
+    for (uint32_t i = 0; i < n; i++) in[i] = string::char_at(str.get(), head + i);
+    auto hex4 = [&](uint32_t at, uint32_t& code) {
+        if (at + 4 > n) return false;
+        code = 0;
+        for (uint32_t i = at; i < at + 4; i++) {
+            uint32_t c = in[i], d;
+            if (c >= '0' && c <= '9') d = c - '0';
+            else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+            else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+            else return false;
+            code = code * 16 + d;
+        }
+        return true;
+    };
+    std::vector<uint32_t> out;
+    out.reserve(n);
+    for (uint32_t i = 0; i < n; i++) {
+        uint32_t c = in[i];
+        if (c != '\\') { out.push_back(c); continue; }
+        if (++i >= n) { out.push_back('\\'); break; }
+        switch (in[i]) {
+            case '"': case '\\': case '/': out.push_back(in[i]); break;
+            case 'b': out.push_back(0x08); break;
+            case 'f': out.push_back(0x0C); break;
+            case 'n': out.push_back(0x0A); break;
+            case 'r': out.push_back(0x0D); break;
+            case 't': out.push_back(0x09); break;
+            case 'u': {
+                uint32_t code, low;
+                if (!hex4(i + 1, code)) stack::raise_error("script", "invalid-data", {str.get()});
+                i += 4;
+                if (code >= 0xD800 && code <= 0xDBFF) {
+                    if (i + 6 >= n || in[i + 1] != '\\' || in[i + 2] != 'u' || !hex4(i + 3, low) ||
+                        low < 0xDC00 || low > 0xDFFF)
+                        stack::raise_error("script", "invalid-data", {str.get()});
+                    i += 6;
+                    code = 0x10000 + (code - 0xD800) * 1024 + (low - 0xDC00);
+                }
+                out.push_back(code);
+                break;
+            }
+            default: out.push_back('\\'); break;
+        }
+    }
+    SeriesBuffer* buf = memory::buffer_of(str->data2);
+    for (uint32_t k = 0; k < out.size(); k++) buf = string::overwrite_char(buf, head + k, out[k]);
+    string::remove_chars(str.get(), head + uint32_t(out.size()), n - uint32_t(out.size()));
+    result(*str);
+}
+
+// The image codecs' encode and decode: image! values are not built in this runtime yet, so both
+// raise internal error not-done rather than answer something that is not an image.
+void image_encode() { stack::raise_error("internal", "not-done"); }
+void image_decode() { stack::raise_error("internal", "not-done"); }
+
 struct Entry {
     const char* name;
     routines::Fn fn;
@@ -574,6 +643,9 @@ const Entry ENTRIES[] = {
     {"system-errors-object", system_errors_object},
     {"kovbin-encode", kovbin_encode},
     {"kovbin-decode", kovbin_decode},
+    {"json-unescape", json_unescape},
+    {"image-encode", image_encode},
+    {"image-decode", image_decode},
 };
 
 // The routine-table index of each entry once it was added (0: not yet).

@@ -1,6 +1,6 @@
 // The system routines: the C++ routines that the boot library names as routine! values
-// (quit-return, set-quiet, the shifts, the current directory, the stack probes and the rest),
-// kept in a table by name. The boot sources make each routine! value with the boot-only native
+// (quit-return, set-quiet, the shifts, the current directory, the stack probes, the codecs'
+// routines and the rest), kept in a table by name. The boot sources make each routine! value with the boot-only native
 // `system-routine` (natives table entry 108), which adds the routine to the routine table
 // (evaluator/routines.hpp) and builds the value from the spec block the source gives.
 #pragma once
