@@ -44,6 +44,7 @@ constexpr const char* ORDER[] = {
     "aliases.kov",
     "system.kov",
     "reactivity.kov",
+    "event.kov",
     "console-support.kov",
     "console-engine.kov",
     "console-settings.kov",
