@@ -47,6 +47,7 @@ constexpr const char* ORDER[] = {
     "reactivity.kov",
     "json.kov",
     "csv.kov",
+    "event.kov",
     "console-support.kov",
     "console-engine.kov",
     "console-settings.kov",

@@ -16,6 +16,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/error_catalogue.hpp"
+#include "datatypes/event.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/handle.hpp"
@@ -105,6 +106,7 @@ void unbind_modules() {
     series::unbind();
     error_catalogue::unbind();
     error::unbind();
+    event::unbind();
 }
 
 // The catalogue comes first of the boot library: it is loaded here, before anything can raise.

@@ -18,6 +18,7 @@
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/error_catalogue.hpp"
+#include "datatypes/event.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
@@ -646,6 +647,10 @@ const Entry ENTRIES[] = {
     {"json-unescape", json_unescape},
     {"image-encode", image_encode},
     {"image-decode", image_decode},
+    {"event?", event::event_q},
+    {"send-event-os", event::send_event_os},
+    {"find-flag?", event::find_flag_q},
+    {"event-init", event::boot_init},
 };
 
 // The routine-table index of each entry once it was added (0: not yet).
