@@ -15,6 +15,7 @@
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
@@ -30,7 +31,7 @@ namespace {
 // and system/catalog/errors is the object made from it.
 constexpr const char* ORDER[] = {"base.kov",     "natives.kov",   "actions.kov", "checksum.kov",
                                   "routines.kov", "colours.kov",   "functions.kov", "scripts.kov",
-                                  "system.kov",   "reactivity.kov", "console-support.kov",
+                                  "system.kov",   "reactivity.kov", "tools.kov", "console-support.kov",
                                   "console-engine.kov", "console-settings.kov"};
 
 // The infix operators, each made from the function value of another word (once both exist).
@@ -142,6 +143,10 @@ Status do_payload(const uint8_t* data, size_t length, std::string_view name) {
 void run() {
     define_datatypes();
     define_make();
+    struct Library {
+        Library() { function::making_library = true; }
+        ~Library() { function::making_library = false; }
+    } library;
     for (const char* name : ORDER) {
         std::string_view bytes = embedded::text(name);
         if (bytes.empty()) continue;

@@ -46,6 +46,11 @@ Cell event_words[EVENT_COUNT];
 bool marker_added = false;
 // A callback is running: function header flags may not switch tracing back on inside it.
 bool in_callback = false;
+// Bodies running with a tracing setting of their own (header flags), and a switch of the user's
+// that waits for the outermost of them to return.
+int switched_depth = 0;
+bool switch_pending = false;
+bool switch_value = false;
 // The error hook found when the run started (called after the event).
 void (*outer_error_hook)(const Cell*) = nullptr;
 
@@ -138,6 +143,8 @@ void init() {
     active = false;
     mask = 0;
     in_callback = false;
+    switched_depth = 0;
+    switch_pending = false;
     interpreter::tracing = false;
     for (int i = 0; i < EVENT_COUNT; i++) event_words[i] = *word::load(event_names[i]);
     if (!marker_added) {
@@ -182,8 +189,16 @@ Status traced_body(const Cell* fn_in, const Cell* call_ref) {
     else if (flags && !in_callback) interpreter::tracing = active;
     struct Back {
         bool on, value;
-        ~Back() { if (on) interpreter::tracing = value; }
+        ~Back() {
+            if (!on) return;
+            interpreter::tracing = value;
+            if (--switched_depth == 0 && switch_pending) {
+                switch_pending = false;
+                interpreter::tracing = switch_value && active;
+            }
+        }
     } back{flags != 0, saved};
+    if (flags) switched_depth++;
     if (interpreter::tracing) fire(EV_PROLOG, function::extra(fn.get(), function::EXTRA_BODY), NO_POS, ref.get(),
                                    fn.get());
     Cell body = *function::extra(fn.get(), function::EXTRA_BODY);
@@ -194,6 +209,16 @@ Status traced_body(const Cell* fn_in, const Cell* call_ref) {
     if (interpreter::tracing && s == Status::normal)
         call(EV_EPILOG, function::extra(fn.get(), function::EXTRA_BODY), NO_POS, ref.get(), fn.get(), returned);
     return s;
+}
+
+void set_switch(bool on) {
+    bool value = on && active;
+    if (switched_depth > 0 && !in_callback) {
+        switch_pending = true;
+        switch_value = value;
+    } else {
+        interpreter::tracing = value;
+    }
 }
 
 RunState::RunState()

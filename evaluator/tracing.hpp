@@ -56,6 +56,12 @@ uint32_t callback_mask(const Cell* fn);
 // body evaluation of interpreter::exec_function (the function frame is set up).
 [[gnu::cold, gnu::noinline]] Status traced_body(const Cell* fn, const Cell* call_ref);
 
+// `trace true` / `trace false`: sets the tracing flag to `on` AND a callback being installed. The
+// switch is meant for the user's code that called it: when it comes from inside bodies that run
+// with their own tracing setting (library functions run untraced), it takes effect as the
+// outermost of those bodies returns instead of being undone by it.
+void set_switch(bool on);
+
 // Runs body() as a trace run with `callback` (a function!). When a run is active already, the
 // installed callback stays and body() simply runs. The run's end event fires on every exit path
 // of body(); the state before the run comes back whatever happens.
