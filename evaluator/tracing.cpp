@@ -51,6 +51,8 @@ bool in_callback = false;
 int switched_depth = 0;
 bool switch_pending = false;
 bool switch_value = false;
+// The tracing flag of the code that called the outermost of those bodies.
+bool outer_tracing = false;
 // The error hook found when the run started (called after the event).
 void (*outer_error_hook)(const Cell*) = nullptr;
 
@@ -198,7 +200,7 @@ Status traced_body(const Cell* fn_in, const Cell* call_ref) {
             }
         }
     } back{flags != 0, saved};
-    if (flags) switched_depth++;
+    if (flags && switched_depth++ == 0) outer_tracing = saved;
     if (interpreter::tracing) fire(EV_PROLOG, function::extra(fn.get(), function::EXTRA_BODY), NO_POS, ref.get(),
                                    fn.get());
     Cell body = *function::extra(fn.get(), function::EXTRA_BODY);
@@ -219,6 +221,11 @@ void set_switch(bool on) {
     } else {
         interpreter::tracing = value;
     }
+}
+
+bool user_tracing() {
+    if (in_callback || switched_depth == 0) return interpreter::tracing;
+    return switch_pending ? switch_value : outer_tracing;
 }
 
 RunState::RunState()

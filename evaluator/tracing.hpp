@@ -61,6 +61,10 @@ uint32_t callback_mask(const Cell* fn);
 // with their own tracing setting (library functions run untraced), it takes effect as the
 // outermost of those bodies returns instead of being undone by it.
 void set_switch(bool on);
+// tracing?: whether events fire for the user's code now. Inside bodies that switched tracing for
+// themselves (library functions run untraced) this is the state of the code that called them,
+// with a pending switch applied; inside a callback it is off.
+bool user_tracing();
 
 // Runs body() as a trace run with `callback` (a function!). When a run is active already, the
 // installed callback stays and body() simply runs. The run's end event fires on every exit path
