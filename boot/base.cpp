@@ -11,11 +11,11 @@
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/context.hpp"
+#include "core/memory.hpp"
 #include "core/output.hpp"
 #include "core/stack.hpp"
 #include "core/type_registry.hpp"
 #include "datatypes/error.hpp"
-#include "datatypes/function.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
@@ -144,8 +144,8 @@ void run() {
     define_datatypes();
     define_make();
     struct Library {
-        Library() { function::making_library = true; }
-        ~Library() { function::making_library = false; }
+        Library() { memory::library_mode = true; }
+        ~Library() { memory::library_mode = false; }
     } library;
     for (const char* name : ORDER) {
         std::string_view bytes = embedded::text(name);

@@ -288,12 +288,12 @@ void collect_calls() {
     result(*arg(1));
 }
 
-void tracing_q() { result(cells::make_logic(tracing::user_tracing())); }
+void tracing_q() { result(cells::make_logic(interpreter::tracing)); }
 
 // The switch of `trace` given a logic!: tracing on only while a callback is installed.
 void set_tracing() {
     tracing::set_switch(cells::logic(*arg(1)));
-    result(cells::make_logic(tracing::user_tracing()));
+    result(cells::make_logic(interpreter::tracing));
 }
 
 // True when a frame of the interpreter lies below the routine's own frame.

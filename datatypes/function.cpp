@@ -297,8 +297,6 @@ Cell* collect_locals(Cell* spec_in, const Cell* body_in) {
     return collected;
 }
 
-bool making_library = false;
-
 Handle push(const Cell* spec_in, const Cell* body_in, Handle ctx_in, int32_t code, int32_t owner,
             uint32_t flags) {
     Root spec(*spec_in), body(body_in ? *body_in : none_value);
@@ -322,7 +320,6 @@ Handle push(const Cell* spec_in, const Cell* body_in, Handle ctx_in, int32_t cod
     block::append_value(ex.get(), &code_cell);
     block::append_value(ex.get(), &unset_value);
     block::append_value(ex.get(), &owner_cell);
-    if (making_library) flags = FN_NO_TRACE;
     *result = Cell{T_FUNCTION | (flags & (FN_TRACE | FN_NO_TRACE)), ctx.handle(), spec->data2,
                    ex->data2};
     *context::owner(ctx.handle()) = *result;

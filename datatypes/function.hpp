@@ -27,9 +27,6 @@ namespace kov::function {
 
 constexpr uint32_t FN_TRACE = 0x400;
 constexpr uint32_t FN_NO_TRACE = 0x200;
-// Set while the boot library is evaluated: the functions made then are library functions, flagged
-// FN_NO_TRACE so that a trace run sees their calls from user code and nothing of their bodies.
-extern bool making_library;
 enum Extra : uint32_t { EXTRA_BODY = 0, EXTRA_ARGS, EXTRA_CODE, EXTRA_OP, EXTRA_OWNER, EXTRA_CELLS };
 
 // Runs a function! with the arguments already pushed in the current frame (a function frame

@@ -46,13 +46,6 @@ Cell event_words[EVENT_COUNT];
 bool marker_added = false;
 // A callback is running: function header flags may not switch tracing back on inside it.
 bool in_callback = false;
-// Bodies running with a tracing setting of their own (header flags), and a switch of the user's
-// that waits for the outermost of them to return.
-int switched_depth = 0;
-bool switch_pending = false;
-bool switch_value = false;
-// The tracing flag of the code that called the outermost of those bodies.
-bool outer_tracing = false;
 // The error hook found when the run started (called after the event).
 void (*outer_error_hook)(const Cell*) = nullptr;
 
@@ -91,6 +84,9 @@ void on_error(const Cell* error) {
 // call left there) is kept below the callback's frame.
 void call(uint32_t event, const Cell* code, int64_t pos, const Cell* ref, const Cell* value, bool keep_top) {
     if (!(mask & event)) return;
+    if (code && block_like(code->type()) && code->data2 &&
+        (memory::buffer_of(code->data2)->flags & SER_LIBRARY))
+        return;
     uint32_t base_index = stack::index_of(stack::arguments);
     uint32_t top_index = stack::index_of(stack::top);
     Cell none = cells::make_none();
@@ -145,8 +141,6 @@ void init() {
     active = false;
     mask = 0;
     in_callback = false;
-    switched_depth = 0;
-    switch_pending = false;
     interpreter::tracing = false;
     for (int i = 0; i < EVENT_COUNT; i++) event_words[i] = *word::load(event_names[i]);
     if (!marker_added) {
@@ -191,16 +185,8 @@ Status traced_body(const Cell* fn_in, const Cell* call_ref) {
     else if (flags && !in_callback) interpreter::tracing = active;
     struct Back {
         bool on, value;
-        ~Back() {
-            if (!on) return;
-            interpreter::tracing = value;
-            if (--switched_depth == 0 && switch_pending) {
-                switch_pending = false;
-                interpreter::tracing = switch_value && active;
-            }
-        }
+        ~Back() { if (on) interpreter::tracing = value; }
     } back{flags != 0, saved};
-    if (flags && switched_depth++ == 0) outer_tracing = saved;
     if (interpreter::tracing) fire(EV_PROLOG, function::extra(fn.get(), function::EXTRA_BODY), NO_POS, ref.get(),
                                    fn.get());
     Cell body = *function::extra(fn.get(), function::EXTRA_BODY);
@@ -213,20 +199,7 @@ Status traced_body(const Cell* fn_in, const Cell* call_ref) {
     return s;
 }
 
-void set_switch(bool on) {
-    bool value = on && active;
-    if (switched_depth > 0 && !in_callback) {
-        switch_pending = true;
-        switch_value = value;
-    } else {
-        interpreter::tracing = value;
-    }
-}
-
-bool user_tracing() {
-    if (in_callback || switched_depth == 0) return interpreter::tracing;
-    return switch_pending ? switch_value : outer_tracing;
-}
+void set_switch(bool on) { interpreter::tracing = on && active; }
 
 RunState::RunState()
     : tracing(interpreter::tracing), active(tracing::active), mask(tracing::mask), error_hook(stack::error_hook) {}
