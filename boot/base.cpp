@@ -45,6 +45,7 @@ constexpr const char* ORDER[] = {
     "system.kov",
     "codecs.kov",
     "reactivity.kov",
+    "tools.kov",
     "json.kov",
     "csv.kov",
     "event.kov",
@@ -155,8 +156,8 @@ void run() {
     define_make();
     // What the library makes while it loads is marked as its own.
     struct Library {
-        Library() { memory::library_flag = SER_LIBRARY; }
-        ~Library() { memory::library_flag = 0; }
+        Library() { memory::library_mode = true; }
+        ~Library() { memory::library_mode = false; }
     } library;
     for (const char* name : ORDER) {
         std::string_view bytes = embedded::text(name);

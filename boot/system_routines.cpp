@@ -29,6 +29,7 @@
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
+#include "evaluator/tracing.hpp"
 #include "evaluator/lexer.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_math.hpp"
@@ -291,6 +292,12 @@ void collect_calls() {
 }
 
 void tracing_q() { result(cells::make_logic(interpreter::tracing)); }
+
+// The switch of `trace` given a logic!: tracing on only while a callback is installed.
+void set_tracing() {
+    tracing::set_switch(cells::logic(*arg(1)));
+    result(cells::make_logic(interpreter::tracing));
+}
 
 // True when a frame of the interpreter lies below the routine's own frame.
 void interpreted_q() {
@@ -629,6 +636,7 @@ const Entry ENTRIES[] = {
     {"frame-index?", frame_index_q},
     {"collect-calls", collect_calls},
     {"tracing?", tracing_q},
+    {"set-tracing", set_tracing},
     {"read-clipboard", read_clipboard},
     {"write-clipboard", write_clipboard},
     {"write-stdout", write_stdout},

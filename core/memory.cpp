@@ -90,7 +90,7 @@ uint64_t grown_bytes = 0;               // frame bytes made since then without c
 uint8_t* arena = nullptr;
 MemoryRecord rec{};
 bool checking = false;
-uint32_t library_flag = 0;
+bool library_mode = false;
 
 #if defined(__SANITIZE_ADDRESS__)
 void poison(const void* start, size_t bytes) { ASAN_POISON_MEMORY_REGION(start, bytes); }
@@ -466,7 +466,7 @@ SeriesBuffer* alloc_buffer(uint32_t count, uint32_t unit, int32_t offset) {
         unpoison(buf, footprint);
         f->bump += footprint / 4;
     }
-    uint32_t flags = unit | SER_IN_USE | library_flag | (big ? SER_BIG : 0);
+    uint32_t flags = unit | SER_IN_USE | (big ? SER_BIG : 0) | (library_mode ? SER_LIBRARY : 0);
     if (offset == -1) {
         offset = int32_t(size / 2);
         flags |= SER_ALLOCATED | SER_MIDDLE;

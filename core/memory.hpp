@@ -20,8 +20,8 @@ constexpr uint32_t SER_MARK = 0x08000000;
 constexpr uint32_t SER_BIG = 0x01000000;
 constexpr uint32_t SER_FIXED = 0x00100000;
 constexpr uint32_t SER_OWNED = 0x00020000;
+constexpr uint32_t SER_LIBRARY = 0x00000080;      // made while the boot library was evaluated
 constexpr uint32_t SER_DEAD_FILLED = 0x00000040;  // abandoned; data area holds DEAD_BYTE (check mode)
-constexpr uint32_t SER_LIBRARY = 0x00000100;      // made while the boot library loaded (its code)
 
 // A series buffer: this 20-byte header, the data area (size bytes, a multiple of 16), then one
 // spare 32-bit word. Head and tail are byte offsets from the start of the data area.
@@ -112,9 +112,10 @@ extern MemoryRecord rec;
 // are kept filled for two collections, and (where NDEBUG is not defined) resolving a node checks
 // that it is live and that its buffer names it back.
 extern bool checking;
-// SER_LIBRARY while the boot library loads, else 0: every buffer made then carries it, so the
-// interpreter can tell the library's own code from the user's.
-extern uint32_t library_flag;
+// Set while the boot library is evaluated: every buffer made meanwhile carries SER_LIBRARY, so
+// that the code of library functions (their bodies and the blocks and paths in them) can be told
+// from the user's code. A trace run fires no event for library code.
+extern bool library_mode;
 constexpr uint8_t DEAD_BYTE = 0xDB;
 constexpr uint32_t DEAD_WORD = 0xDBDBDBDB;
 constexpr size_t QUARANTINE_NODES = 4096;

@@ -84,6 +84,9 @@ void on_error(const Cell* error) {
 // call left there) is kept below the callback's frame.
 void call(uint32_t event, const Cell* code, int64_t pos, const Cell* ref, const Cell* value, bool keep_top) {
     if (!(mask & event)) return;
+    if (code && block_like(code->type()) && code->data2 &&
+        (memory::buffer_of(code->data2)->flags & SER_LIBRARY))
+        return;
     uint32_t base_index = stack::index_of(stack::arguments);
     uint32_t top_index = stack::index_of(stack::top);
     Cell none = cells::make_none();
@@ -195,6 +198,8 @@ Status traced_body(const Cell* fn_in, const Cell* call_ref) {
         call(EV_EPILOG, function::extra(fn.get(), function::EXTRA_BODY), NO_POS, ref.get(), fn.get(), returned);
     return s;
 }
+
+void set_switch(bool on) { interpreter::tracing = on && active; }
 
 RunState::RunState()
     : tracing(interpreter::tracing), active(tracing::active), mask(tracing::mask), error_hook(stack::error_hook) {}

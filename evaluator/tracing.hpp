@@ -41,7 +41,8 @@ void init();
 // in it (other values add nothing); otherwise every event.
 uint32_t callback_mask(const Cell* fn);
 
-// Calls the callback for one event, when the event is in the mask. `code` is the block or path
+// Calls the callback for one event, when the event is in the mask and its code is not the boot
+// library's (library functions show only their calls from the user's code). `code` is the block or path
 // being evaluated (null: none), `pos` a cell index in it (reported as -1 outside the code), `ref`
 // and `value` the event's cells (null: none). The cells are copied before anything allocates.
 // A transfer out of the callback (an error, a throw, a break) goes on outward as an Unwind.
@@ -55,6 +56,9 @@ uint32_t callback_mask(const Cell* fn);
 // switch tracing for the body, `prolog` and `epilog` are fired around it. Same contract as the
 // body evaluation of interpreter::exec_function (the function frame is set up).
 [[gnu::cold, gnu::noinline]] Status traced_body(const Cell* fn, const Cell* call_ref);
+
+// `trace true` / `trace false`: sets the tracing flag to `on` AND a callback being installed.
+void set_switch(bool on);
 
 // Runs body() as a trace run with `callback` (a function!). When a run is active already, the
 // installed callback stays and body() simply runs. The run's end event fires on every exit path

@@ -68,6 +68,20 @@ TEST_F(Collector, KeepsReachableAndFreesTheRest) {
         EXPECT_EQ(string::to_utf8(&b->head_cell()[i]), "kept-" + std::to_string(i));
 }
 
+// The library mark is part of the buffer: it moves with it when a collection compacts.
+TEST_F(Collector, LibraryMarkMovesWithItsBuffer) {
+    make_string(std::string(500, 'g'));  // garbage below, so that the buffers move
+    memory::library_mode = true;
+    collector::Root library(make_string("library code"));
+    memory::library_mode = false;
+    collector::Root user(make_string("user code"));
+    collector::collect();
+    collector::collect();
+    EXPECT_TRUE(memory::buffer_of(library->data2)->flags & SER_LIBRARY);
+    EXPECT_FALSE(memory::buffer_of(user->data2)->flags & SER_LIBRARY);
+    EXPECT_EQ(string::to_utf8(library.get()), "library code");
+}
+
 TEST_F(Collector, DeadBufferIsSqueezedOut) {
     if (collector::state.check) GTEST_SKIP() << "check mode moves every buffer";
     collector::state.enabled = false;  // control every allocation

@@ -73,6 +73,21 @@ TEST_F(Memory, HeaderFlagsAndMiddleOffset) {
     EXPECT_FALSE(c->flags & SER_MIDDLE);
 }
 
+// Buffers made while the boot library is evaluated carry the library mark, others never.
+TEST_F(Memory, LibraryModeMarksTheBuffersMadeMeanwhile) {
+    struct Case {
+        bool library;
+        int32_t size;
+    };
+    const Case cases[] = {{false, 10}, {true, 10}, {true, 2097136}, {false, 2097136}, {false, 0}};
+    for (const Case& c : cases) {
+        memory::library_mode = c.library;
+        SeriesBuffer* b = memory::buffer_of(memory::alloc_series(c.size, 1, 0));
+        memory::library_mode = false;
+        EXPECT_EQ((b->flags & SER_LIBRARY) != 0, c.library) << c.size;
+    }
+}
+
 TEST_F(Memory, BuffersFollowEachOtherInAFrame) {
     SeriesBuffer* a = memory::buffer_of(memory::make_bytes(100));
     SeriesBuffer* b = memory::buffer_of(memory::make_bytes(1));
