@@ -30,7 +30,10 @@ namespace {
 // and system/catalog/errors is the object made from it.
 constexpr const char* ORDER[] = {"base.kov",     "natives.kov",   "actions.kov", "checksum.kov",
                                   "routines.kov", "colours.kov",   "functions.kov", "scripts.kov",
-                                  "system.kov",   "reactivity.kov", "console-support.kov",
+                                  "system.kov",   "reactivity.kov",
+                                  "url_parser.kov",
+                                  "preprocessor.kov",
+                                  "console-support.kov",
                                   "console-engine.kov", "console-settings.kov"};
 
 // The infix operators, each made from the function value of another word (once both exist).
