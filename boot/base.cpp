@@ -45,6 +45,8 @@ constexpr const char* ORDER[] = {
     "system.kov",
     "codecs.kov",
     "reactivity.kov",
+    "url_parser.kov",
+    "preprocessor.kov",
     "tools.kov",
     "json.kov",
     "csv.kov",

@@ -14,16 +14,19 @@
 #include "core/cell.hpp"
 #include "core/cells.hpp"
 #include "core/collector.hpp"
+#include "core/context.hpp"
 #include "core/memory.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
 #include "core/type_registry.hpp"
 #include "core/unicode.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/string_actions.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/interpreter.hpp"
 
 namespace kov::io {
 Services services;
@@ -305,14 +308,31 @@ void no_connect(const Cell* value) {
     stack::raise_error("access", "no-connect", {v.get()});
 }
 
+// A port is made from the object into which the boot library's url parser takes the url
+// apart. The parser runs first, so that a url it refuses raises invalid-arg; port! itself is
+// not there yet.
+[[noreturn]] void through_port(const Cell* value) {
+    Root url(*value);
+    Root parser_word(*word::load("url-parser"));
+    Root parser(*context::get(parser_word.get()));
+    if (!parser->is(T_OBJECT)) raise_not_done();
+    Root parse_word(*word::load("parse-url"));
+    Root parse_url(*object::select_word(parser.get(), parse_word.get()));
+    if (!parse_url->is(T_FUNCTION)) raise_not_done();
+    const Cell* args[1] = {url.get()};
+    Root spec;
+    stack::raise_if_pending(interpreter::call_with(parse_url.get(), args, 1, spec.get()));
+    if (!spec->is(T_OBJECT)) raise_invalid_arg(url.get());
+    raise_not_done();
+}
+
 }  // namespace
 
-// A port needs the url parser of the boot library and port!, which are not there yet.
-Cell* open(Cell*, bool, bool, bool, bool, const Cell*) { raise_not_done(); }
+Cell* open(Cell* source, bool, bool, bool, bool, const Cell*) { through_port(source); }
 
 Cell* read(Cell* source, const Cell* part, const Cell* seek, bool binary, bool lines, bool info,
            const Cell* as) {
-    if (!http_q(source)) raise_not_done();  // other schemes go through a port
+    if (!http_q(source)) through_port(source);  // other schemes go through a port
     if (part || seek || as) raise_not_done();
     if (!io::services.http_request) raise_not_done();
     Root url(*source);
@@ -326,7 +346,7 @@ Cell* read(Cell* source, const Cell* part, const Cell* seek, bool binary, bool l
 
 Cell* write(Cell* target, const Cell* data_in, bool binary, bool lines, bool info, bool,
             const Cell*, const Cell* seek, const Cell* allow, const Cell* as) {
-    if (!http_q(target)) raise_not_done();  // other schemes go through a port
+    if (!http_q(target)) through_port(target);  // other schemes go through a port
     if (seek || allow || as) raise_not_done();
     Root url(*target);
     Root data(*data_in);

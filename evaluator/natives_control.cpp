@@ -20,7 +20,9 @@
 #include "datatypes/block.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/lexer.hpp"
@@ -434,14 +436,44 @@ Status has(const int32_t*) {
 
 // ---- evaluation ----
 
+// The boot library's preprocessor expands the block in place (no job, earlier macros kept);
+// its answer is the block to evaluate.
+Status expand_block(Cell* value) {
+    Root code(*value);
+    Root holder_word(*word::load("preprocessor"));
+    Root holder(*context::get(holder_word.get()));
+    if (!holder->is(T_OBJECT)) stack::raise_error("internal", "not-done");
+    Root expand_word(*word::load("expand"));
+    Root expand(*object::select_word(holder.get(), expand_word.get()));
+    if (!expand->is(T_FUNCTION)) stack::raise_error("internal", "not-done");
+    Root no_job(cells::make_none());
+    const Cell* call_args[2] = {code.get(), no_job.get()};
+    Root out;
+    Status s = interpreter::call_with(expand.get(), call_args, 2, out.get());
+    if (s != Status::normal) return s;
+    if (out->is(T_BLOCK) || out->is(T_PAREN)) *value = *out;
+    return Status::normal;
+}
+
 Status do_block(Cell* value, const int32_t* refs) {
     clamp(value);
-    if (refs[0] >= 0) stack::raise_error("internal", "not-done");  // /expand needs the preprocessor
+    if (refs[0] >= 0) {
+        Status s = expand_block(value);
+        if (s != Status::normal) return s;
+    }
     if (refs[2] < 0) return interpreter::eval(value, true);
     Cell* word = &args()[refs[2]];
-    Step s = interpreter::eval_next(value, value->data1, false);
+    // the expression's value goes into the frame's result cell, where the block stood; at the
+    // tail there is none: unset, and the position stays
+    Root block(*value);
+    if (block::ks_length_q(block.get()) <= 0) {
+        *value = cells::make_unset();
+        context::set(word, block.get());
+        return Status::normal;
+    }
+    Step s = interpreter::eval_next(block.get(), block->data1, false);
     if (s.status != Status::normal) return s.status;
-    Cell rest = *value;
+    Cell rest = *block;
     rest.data1 = s.pos;
     context::set(word, &rest);
     return Status::normal;
