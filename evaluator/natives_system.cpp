@@ -262,8 +262,10 @@ using Codec = int (*)(uint8_t*, int32_t&, const uint8_t*, int32_t);
 int run_codec(Codec codec, Cell* out, int32_t& size, const std::string& input) {
     binary::make_at(out, uint32_t(size));
     Handle node = out->data2;
-    uint8_t* at = memory::buffer_of(node)->tail_ptr();
-    int rc = codec(at, size, reinterpret_cast<const uint8_t*>(input.data()), int32_t(input.size()));
+    SeriesBuffer* b = memory::buffer_of(node);
+    if (int64_t(b->size) - b->tail < size) size = int32_t(b->size - int32_t(b->tail));
+    // Nothing allocates from here on: the codec writes straight into the buffer.
+    int rc = codec(b->tail_ptr(), size, reinterpret_cast<const uint8_t*>(input.data()), int32_t(input.size()));
     if (rc == deflate::OK) buffer::reserve_tail(node, uint32_t(size));  // within the room made
     return rc;
 }
