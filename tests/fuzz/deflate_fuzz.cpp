@@ -31,7 +31,7 @@ void decode(Codec codec, const uint8_t* data, int32_t size, bool raw) {
 
 void round_trip(Codec pack, Codec unpack, const uint8_t* data, int32_t size) {
     int32_t n = size + 32;
-    std::vector<uint8_t> packed(size_t(n));
+    std::vector<uint8_t> packed(static_cast<size_t>(n));
     int rc = pack(packed.data(), n, data, size);
     if (rc == deflate::TOO_SMALL) {
         packed.resize(size_t(n));
