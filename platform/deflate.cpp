@@ -204,6 +204,7 @@ struct Reader {
 
     // Leaves at least 57 bits held.
     void refill() {
+        if (held > 56) return;
         if (end - p >= 8) {
             uint64_t w;
             std::memcpy(&w, p, 8);
