@@ -43,6 +43,8 @@
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/checksum.hpp"
+#include "platform/deflate.hpp"
+#include "platform/simple_io.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/lexer.hpp"
 #include "evaluator/natives.hpp"
@@ -100,10 +102,15 @@ void register_datatypes() {
     transcode::init();
 }
 
-void init_method_words() { checksum::init(); }
+void init_method_words() {
+    checksum::init();
+    deflate::init_method_words();
+    simple_io::init_buffer();
+}
 
 void unbind_modules() {
     series::unbind();
+    simple_io::unbind();
     error_catalogue::unbind();
     error::unbind();
     event::unbind();

@@ -31,8 +31,9 @@ void init_random();
 void register_datatypes();
 // Forgets what those layers kept of an earlier run (first, before anything allocates).
 void unbind_modules();
-// Interns the method words of the evaluator's services (checksums) once the symbol table and the
-// runtime's own words exist, and registers their natives.
+// Interns the method words of the evaluator's services (checksums, then compression) once the
+// symbol table and the runtime's own words exist, registers their natives, and makes the output
+// decoding buffer of process calls.
 void init_method_words();
 // Reads the error catalogue and makes the error prototype (once the stacks exist: from then on
 // errors can be made).

@@ -1,7 +1,7 @@
 // The natives that reach the operating system and the memory manager: wait, now, get-env,
 // set-env, list-env, to-local-file, size?, browse, stats and recycle (POSIX services called
-// directly),
-// and the registration of checksum. Each follows the natives' calling convention
+// directly), compress and decompress (front-ends of platform/deflate), and the registration of
+// checksum. Each follows the natives' calling convention
 // (core/runtime.hpp: NativeFn): arguments in the current frame, the result in its first cell.
 #include "evaluator/natives_system.hpp"
 
@@ -23,6 +23,8 @@
 #include "core/memory.hpp"
 #include "core/stack.hpp"
 #include "core/symbol.hpp"
+#include "core/unicode.hpp"
+#include "datatypes/binary.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/map.hpp"
@@ -32,6 +34,7 @@
 #include "evaluator/checksum.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/natives.hpp"
+#include "platform/deflate.hpp"
 
 extern char** environ;
 
@@ -252,6 +255,98 @@ Status browse(const int32_t*) {
     return Status::normal;
 }
 
+// ---- compression ----
+
+using Codec = int (*)(uint8_t*, int32_t&, const uint8_t*, int32_t);
+
+// A fresh binary of `capacity` bytes in `out`, the codec run into it, the tail set to the bytes
+// written. Answers the codec's result; `size` comes back as the codec leaves it.
+int run_codec(Codec codec, Cell* out, int32_t& size, const std::string& input) {
+    binary::make_at(out, uint32_t(size));
+    Handle node = out->data2;
+    SeriesBuffer* b = memory::buffer_of(node);
+    if (int64_t(b->size) - b->tail < size) size = int32_t(b->size - int32_t(b->tail));
+    // Nothing allocates from here on: the codec writes straight into the buffer.
+    int rc = codec(b->tail_ptr(), size, reinterpret_cast<const uint8_t*>(input.data()), int32_t(input.size()));
+    if (rc == deflate::OK) buffer::reserve_tail(node, uint32_t(size));  // within the room made
+    return rc;
+}
+
+// The bytes of the data argument: a binary's from its head, a string's as UTF-8.
+std::string data_bytes(const Cell* data) {
+    std::string bytes;
+    if (data->is(T_BINARY)) {
+        int32_t n = binary::ks_length(data);
+        if (n > 0) bytes.assign(reinterpret_cast<const char*>(binary::ks_head(data)), size_t(n));
+    } else {
+        unicode::append_utf8(bytes, data);
+    }
+    return bytes;
+}
+
+[[noreturn]] void raise_invalid_data() { stack::raise_error("script", "invalid-data"); }
+
+// compress data method: a new binary holding the data as a zlib, raw DEFLATE or gzip stream.
+Status compress(const int32_t*) {
+    std::string input = data_bytes(&args()[0]);
+    int method = deflate::method_of(&args()[1]);
+    if (method < 0) {
+        Root m(args()[1]);
+        stack::raise_error("script", "invalid-arg", {m.get()});
+    }
+    if (input.size() > size_t(INT32_MAX - 32)) raise_invalid_data();
+    Codec codec = method == deflate::M_ZLIB ? deflate::zlib_compress
+                  : method == deflate::M_GZIP ? deflate::gzip
+                                              : deflate::compress;
+    Root out;
+    int32_t size = int32_t(input.size()) + 32;
+    int rc = run_codec(codec, out.get(), size, input);
+    if (rc == deflate::TOO_SMALL) rc = run_codec(codec, out.get(), size, input);
+    if (rc != deflate::OK) raise_invalid_data();
+    result(out.cell);
+    return Status::normal;
+}
+
+// decompress data method /size sz: the bytes a zlib, raw DEFLATE or gzip stream holds. The size
+// comes from a measuring pass (always for gzip, whose trailer states it) unless /size gives a
+// hint above the data's length that the data could produce.
+Status decompress(const int32_t* refs) {
+    Cell* a = args();
+    int method = deflate::method_of(&a[1]);
+    if (method < 0) {
+        Root m(a[1]);
+        stack::raise_error("script", "invalid-arg", {m.get()});
+    }
+    int32_t hint = 0;
+    if (refs[0] >= 0) {
+        const Cell* sz = stack::arg(refs[0]);
+        hint = cells::integer(*sz);
+        if (hint < 0) {
+            Root v(*sz);
+            stack::raise_error("script", "out-of-range", {v.get()});
+        }
+    }
+    std::string input = data_bytes(&a[0]);
+    int32_t length = int32_t(input.size());
+    Codec codec = method == deflate::M_ZLIB ? deflate::zlib_decompress
+                  : method == deflate::M_GZIP ? deflate::gunzip
+                                              : deflate::decompress;
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(input.data());
+    int32_t size = hint;
+    // A hint the data could never fill is not worth its memory: measure instead.
+    if (method == deflate::M_GZIP || hint <= length || hint > deflate::max_output(length)) {
+        size = 0;
+        int rc = codec(nullptr, size, in, length);
+        if (rc != deflate::OK && rc != deflate::TOO_SMALL) raise_invalid_data();
+    }
+    Root out;
+    int rc = run_codec(codec, out.get(), size, input);
+    if (rc == deflate::TOO_SMALL) rc = run_codec(codec, out.get(), size, input);
+    if (rc != deflate::OK) raise_invalid_data();
+    result(out.cell);
+    return Status::normal;
+}
+
 // ---- memory ----
 
 Cell memory_in_use() {
@@ -306,7 +401,8 @@ void init() {
     const Entry entries[] = {
         {37, stats},    {85, to_local_file}, {86, wait},    {87, checksum::native},
         {93, set_env},  {94, get_env},       {95, list_env}, {96, now},
-        {101, size_q},  {102, browse},       {105, recycle},
+        {101, size_q},  {102, browse},       {103, compress}, {104, decompress},
+        {105, recycle},
     };
     for (const Entry& e : entries) table[e.number - 1] = e.fn;
 }

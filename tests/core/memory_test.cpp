@@ -113,7 +113,7 @@ TEST_F(Memory, NewFrameWhenFull) {
     const Handle first = memory::rec.first_series_frame;
     ASSERT_EQ(frame_count(), 1);
     EXPECT_EQ(memory::at<SeriesFrame>(first)->size, DEFAULT_FRAME_SIZE + 20);
-    constexpr uint32_t bytes = 100000;  // a multiple of 16: footprint bytes + 24
+    constexpr uint32_t bytes = 50000;  // a multiple of 16: footprint bytes + 24
     auto room = [&] {
         SeriesFrame* f = memory::at<SeriesFrame>(first);
         return (uint64_t(f->end) - f->bump) * 4;
