@@ -47,6 +47,7 @@
 #include "evaluator/natives.hpp"
 #include "evaluator/transcode.hpp"
 #include "evaluator/random.hpp"
+#include "platform/simple_io.hpp"
 
 namespace kov::boot {
 
@@ -123,6 +124,7 @@ void init_errors() {
 void init_evaluator() {
     natives::init();
     system_routines::init();
+    simple_io::init();
     interpreter::init();
 }
 
