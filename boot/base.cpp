@@ -37,6 +37,8 @@ constexpr const char* ORDER[] = {
     "routines.kov",
     "colours.kov",
     "functions.kov",
+    "load.kov",
+    "paths.kov",
     "series.kov",
     "scripts.kov",
     "math.kov",

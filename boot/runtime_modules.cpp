@@ -50,6 +50,7 @@
 #include "evaluator/natives.hpp"
 #include "evaluator/transcode.hpp"
 #include "evaluator/random.hpp"
+#include "platform/simple_io.hpp"
 
 namespace kov::boot {
 
@@ -132,6 +133,7 @@ void init_errors() {
 void init_evaluator() {
     natives::init();
     system_routines::init();
+    simple_io::init();
     interpreter::init();
 }
 

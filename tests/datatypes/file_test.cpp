@@ -455,6 +455,11 @@ TEST_F(FileUrl, CurrentDirEndsWithSlash) {
 
 class FileUrlIo : public FileUrl {
 protected:
+    // Start-up fills the file services; these cases put their own in place.
+    void SetUp() override {
+        FileUrl::SetUp();
+        io::services = {};
+    }
     void TearDown() override { io::services = {}; }
 };
 

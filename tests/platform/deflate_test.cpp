@@ -10,13 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/boot.hpp"
-#include "core/collector.hpp"
-#include "core/memory.hpp"
-#include "datatypes/string.hpp"
 #include "platform/deflate.hpp"
-#include "platform/simple_io.hpp"
-#include "tests/core/runtime_fixture.hpp"
 
 namespace kov {
 namespace {
@@ -578,30 +572,6 @@ TEST(Deflate, MaxOutputBoundsEveryStream) {
     Bytes zeros(1 << 20, 0);
     ASSERT_EQ(run(deflate::compress, zeros, packed), deflate::OK);
     EXPECT_LE(int64_t(zeros.size()), deflate::max_output(int64_t(packed.size())));
-}
-
-class SimpleIo : public testing::RuntimeTest {};
-
-TEST_F(SimpleIo, OutputBufferIsMadeAtStartUpAndKept) {
-    Cell* buf = simple_io::output_buffer();
-    ASSERT_TRUE(buf->is(T_STRING));
-    SeriesBuffer* b = memory::buffer_of(buf->data2);
-    EXPECT_GE(uint32_t(b->size), simple_io::OUTPUT_BUFFER_UNITS);
-    EXPECT_EQ(b->unit(), 1u);
-    Handle node = buf->data2;
-    // The same buffer after a collection (it lives in the root block), at the same root cell.
-    collector::collect();
-    Cell* again = simple_io::output_buffer();
-    ASSERT_TRUE(again->is(T_STRING));
-    EXPECT_GE(uint32_t(memory::buffer_of(again->data2)->size), simple_io::OUTPUT_BUFFER_UNITS);
-    (void)node;
-    // Without it (as before start-up made it), the accessor makes it on demand.
-    uint32_t cells_before = memory::buffer_of(boot::root_block)->length();
-    simple_io::unbind();
-    Cell* made = simple_io::output_buffer();
-    ASSERT_TRUE(made->is(T_STRING));
-    EXPECT_EQ(memory::buffer_of(boot::root_block)->length(), cells_before + 1);
-    EXPECT_EQ(simple_io::output_buffer(), made);
 }
 
 }  // namespace
