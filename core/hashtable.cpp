@@ -1148,6 +1148,43 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
     return best < 0 ? nullptr : block + best;
 }
 
+int32_t integer_position(Handle table, uint32_t value, int32_t head) {
+    const Record* r = rec(table);
+    if (r->kind != KIND_HASH || compare_hook != default_compare ||
+        (r->counter != 0 && uint32_t(r->counter) != cycle_stamp() && !collector::state.busy))
+        return INTEGER_ASK_GET;
+    // The search of get for an integer under the find ops, with nothing but the head to place.
+    const uint32_t h = fmix32(value);
+    const uint32_t want = bucket_tag(h, T_INTEGER);
+    const uint32_t mask = uint32_t(r->buckets) - 1;
+    const uint32_t* slot = slots(r);
+    const Cell* block = cells(r->data);
+    auto is_it = [&](int32_t l) { return block[l].type() == T_INTEGER && block[l].data2 == value; };
+    uint32_t i = h & mask, start = i, step = 0;
+    while (true) {
+        uint32_t t = slot[2 * i];
+        if (t == TAG_EMPTY) return -1;
+        if (t == want) {
+            int32_t stored = int32_t(slot[2 * i + 1]);
+            if (stored >= 0) {
+                if (is_it(stored)) return stored >= head ? stored : -1;
+            } else {
+                Handle chain = items(r->chains)[-stored - 1];
+                const int32_t* p = items<int32_t>(chain);
+                uint32_t n = item_count(chain);
+                if (n && is_it(p[0])) {
+                    int32_t best = -1;
+                    for (uint32_t k = 0; k < n; k++)
+                        if (p[k] >= head && (best < 0 || p[k] < best) && is_it(p[k])) best = p[k];
+                    return best;
+                }
+            }
+        }
+        i = (i + ++step) & mask;
+        if (i == start) return -1;
+    }
+}
+
 Cell* find_next(Handle table, const Cell* key, int32_t* bucket, int32_t* end, int32_t* step) {
     Record* r = rec(table);
     if (r->kind > KIND_MAP) return nullptr;
