@@ -420,26 +420,32 @@ int insert_hash(Handle table, int32_t pos, bool grow_at_bound) {
         return STATUS_REBUILT;
     }
     const Cell* key = cells(r->data) + pos;
-    if (r->counter == 0 && hashed_by_identity(key->type())) r->counter = int32_t(cycle_stamp());
+    const uint32_t type = key->type();
+    if (r->counter == 0 && hashed_by_identity(type)) r->counter = int32_t(cycle_stamp());
     uint32_t mask = uint32_t(r->buckets) - 1;
-    uint32_t h = hash_value(key, false);
+    uint32_t h = type == T_INTEGER ? fmix32(key->data2) : hash_value(key, false);
+    // The slots' tags tell empty, deleted and live buckets apart, and a live bucket's datatype:
+    // only buckets of the key's datatype (and, for the datatypes whose equal keys hash alike,
+    // of its tag) are compared.
+    const uint32_t want = bucket_tag(h, type), own = want & 0xFFu;
+    const bool filtered = tag_filtered(type);
+    const uint32_t* slot = slots(r);
     uint32_t i = h & mask, start = i, step = 0;
     int64_t site = -1, target = -1;
     while (true) {
-        r = rec(table);
-        uint32_t* flags = items(r->flags);
-        if (is_empty(flags, i)) {
+        uint32_t t = slot[2 * i];
+        if (t == TAG_EMPTY) {
             target = site >= 0 ? site : i;
             break;
         }
-        if (is_deleted(flags, i)) {
+        if (t == TAG_DELETED) {
             if (site < 0) site = i;
-        } else {
-            int32_t stored = items<int32_t>(r->keys)[i];
+        } else if ((t & 0xFFu) == own && (!filtered || t == want)) {
+            int32_t stored = int32_t(slot[2 * i + 1]);
             const Cell* block = cells(r->data);
             const Cell* other = block + first_position(r, stored);
             key = block + pos;
-            if (other->type() == key->type() && keys_equal(other, key, COMP_EQUAL)) {
+            if (other->type() == type && keys_equal(other, key, COMP_EQUAL)) {
                 // A duplicate: joins (or starts) the chain of this bucket.
                 collector::RootTable pin(table);
                 if (stored >= 0) {
