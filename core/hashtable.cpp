@@ -288,6 +288,19 @@ inline uint32_t fold_upper(uint32_t cp) {
 uint32_t hash_text(const Cell* c, bool case_sensitive) {
     Text t = text_of(c);
     Murmur m(hash_seed);
+    if (t.unit == 1) {
+        // Byte-wide text, the usual kind: ASCII letters folded in place, other code points
+        // through the case hook.
+        for (uint32_t i = 0; i < t.count; i++) {
+            uint32_t cp = t.p[i];
+            if (!case_sensitive) {
+                if (cp < 0x80) cp -= uint32_t(cp - 'a' < 26u) << 5;
+                else cp = upper_case_hook(cp);
+            }
+            m.block(cp);
+        }
+        return m.finish(size_t(t.count) * 4);
+    }
     for (uint32_t i = 0; i < t.count; i++) {
         uint32_t cp = t.at(i);
         m.block(case_sensitive ? cp : fold_upper(cp));
@@ -308,6 +321,7 @@ TextMatch match_texts(const Cell* a, const Cell* b) {
         return p < 0x80 && q < 0x80 && fold_upper(p) != fold_upper(q);
     };
     if (x.unit == 1 && y.unit == 1) {
+        if (x.count == 0 || std::memcmp(x.p, y.p, x.count) == 0) return TEXTS_IDENTICAL;
         for (uint32_t i = 0; i < x.count; i++)
             if (differ(x.p[i], y.p[i])) return TEXTS_DIFFER;
     } else {
