@@ -288,6 +288,19 @@ inline uint32_t fold_upper(uint32_t cp) {
 uint32_t hash_text(const Cell* c, bool case_sensitive) {
     Text t = text_of(c);
     Murmur m(hash_seed);
+    if (t.unit == 1) {
+        // Byte-wide text, the usual kind: ASCII letters folded in place, other code points
+        // through the case hook.
+        for (uint32_t i = 0; i < t.count; i++) {
+            uint32_t cp = t.p[i];
+            if (!case_sensitive) {
+                if (cp < 0x80) cp -= uint32_t(cp - 'a' < 26u) << 5;
+                else cp = upper_case_hook(cp);
+            }
+            m.block(cp);
+        }
+        return m.finish(size_t(t.count) * 4);
+    }
     for (uint32_t i = 0; i < t.count; i++) {
         uint32_t cp = t.at(i);
         m.block(case_sensitive ? cp : fold_upper(cp));
@@ -308,6 +321,7 @@ TextMatch match_texts(const Cell* a, const Cell* b) {
         return p < 0x80 && q < 0x80 && fold_upper(p) != fold_upper(q);
     };
     if (x.unit == 1 && y.unit == 1) {
+        if (x.count == 0 || std::memcmp(x.p, y.p, x.count) == 0) return TEXTS_IDENTICAL;
         for (uint32_t i = 0; i < x.count; i++)
             if (differ(x.p[i], y.p[i])) return TEXTS_DIFFER;
     } else {
@@ -420,26 +434,32 @@ int insert_hash(Handle table, int32_t pos, bool grow_at_bound) {
         return STATUS_REBUILT;
     }
     const Cell* key = cells(r->data) + pos;
-    if (r->counter == 0 && hashed_by_identity(key->type())) r->counter = int32_t(cycle_stamp());
+    const uint32_t type = key->type();
+    if (r->counter == 0 && hashed_by_identity(type)) r->counter = int32_t(cycle_stamp());
     uint32_t mask = uint32_t(r->buckets) - 1;
-    uint32_t h = hash_value(key, false);
+    uint32_t h = type == T_INTEGER ? fmix32(key->data2) : hash_value(key, false);
+    // The slots' tags tell empty, deleted and live buckets apart, and a live bucket's datatype:
+    // only buckets of the key's datatype (and, for the datatypes whose equal keys hash alike,
+    // of its tag) are compared.
+    const uint32_t want = bucket_tag(h, type), own = want & 0xFFu;
+    const bool filtered = tag_filtered(type);
+    const uint32_t* slot = slots(r);
     uint32_t i = h & mask, start = i, step = 0;
     int64_t site = -1, target = -1;
     while (true) {
-        r = rec(table);
-        uint32_t* flags = items(r->flags);
-        if (is_empty(flags, i)) {
+        uint32_t t = slot[2 * i];
+        if (t == TAG_EMPTY) {
             target = site >= 0 ? site : i;
             break;
         }
-        if (is_deleted(flags, i)) {
+        if (t == TAG_DELETED) {
             if (site < 0) site = i;
-        } else {
-            int32_t stored = items<int32_t>(r->keys)[i];
+        } else if ((t & 0xFFu) == own && (!filtered || t == want)) {
+            int32_t stored = int32_t(slot[2 * i + 1]);
             const Cell* block = cells(r->data);
             const Cell* other = block + first_position(r, stored);
             key = block + pos;
-            if (other->type() == key->type() && keys_equal(other, key, COMP_EQUAL)) {
+            if (other->type() == type && keys_equal(other, key, COMP_EQUAL)) {
                 // A duplicate: joins (or starts) the chain of this bucket.
                 collector::RootTable pin(table);
                 if (stored >= 0) {
@@ -1146,6 +1166,43 @@ Cell* get(Handle table, const Cell* key_in, int32_t head, int32_t skip, int32_t 
         if (i == start) break;
     }
     return best < 0 ? nullptr : block + best;
+}
+
+int32_t integer_position(Handle table, uint32_t value, int32_t head) {
+    const Record* r = rec(table);
+    if (r->kind != KIND_HASH || compare_hook != default_compare ||
+        (r->counter != 0 && uint32_t(r->counter) != cycle_stamp() && !collector::state.busy))
+        return INTEGER_ASK_GET;
+    // The search of get for an integer under the find ops, with nothing but the head to place.
+    const uint32_t h = fmix32(value);
+    const uint32_t want = bucket_tag(h, T_INTEGER);
+    const uint32_t mask = uint32_t(r->buckets) - 1;
+    const uint32_t* slot = slots(r);
+    const Cell* block = cells(r->data);
+    auto is_it = [&](int32_t l) { return block[l].type() == T_INTEGER && block[l].data2 == value; };
+    uint32_t i = h & mask, start = i, step = 0;
+    while (true) {
+        uint32_t t = slot[2 * i];
+        if (t == TAG_EMPTY) return -1;
+        if (t == want) {
+            int32_t stored = int32_t(slot[2 * i + 1]);
+            if (stored >= 0) {
+                if (is_it(stored)) return stored >= head ? stored : -1;
+            } else {
+                Handle chain = items(r->chains)[-stored - 1];
+                const int32_t* p = items<int32_t>(chain);
+                uint32_t n = item_count(chain);
+                if (n && is_it(p[0])) {
+                    int32_t best = -1;
+                    for (uint32_t k = 0; k < n; k++)
+                        if (p[k] >= head && (best < 0 || p[k] < best) && is_it(p[k])) best = p[k];
+                    return best;
+                }
+            }
+        }
+        i = (i + ++step) & mask;
+        if (i == start) return -1;
+    }
 }
 
 Cell* find_next(Handle table, const Cell* key, int32_t* bucket, int32_t* end, int32_t* step) {

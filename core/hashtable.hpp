@@ -137,6 +137,13 @@ Cell* insert_key_hashed(Handle table, Cell* key, int* status, uint32_t hash, uin
 Cell* get(Handle table, const Cell* key, int32_t head, int32_t skip, int32_t op, bool last,
           bool reverse);
 
+// Kind 0: the first position at or after `head` of an integer cell of `value`, as get answers
+// an integer key under COMP_FIND or COMP_STRICT_EQUAL with a skip of 1; -1 when there is none.
+// Answers INTEGER_ASK_GET, without looking, when the table must go through get (it is due for a
+// refresh, or keys are compared through another hook). Never allocates.
+constexpr int32_t INTEGER_ASK_GET = -2;
+int32_t integer_position(Handle table, uint32_t value, int32_t head);
+
 // The hash of the probe of the last kind-1 get.
 uint32_t last_probe_hash();
 

@@ -668,9 +668,27 @@ int64_t search(Cell* series_in, const Cell* value_in, const FindArgs& a, uint32_
     return -1;
 }
 
+// An integer sought in a hash! with no refinement but /only, /case or /tail (find's usual
+// form): its position straight from the table, -1 when absent, or -2 when the full search must
+// answer.
+inline int64_t hash_integer_search(const Cell* series, const Cell* value, const FindArgs& a) {
+    if (!series->is(T_HASH) || !value->is(T_INTEGER) || a.part || a.skip || a.same || a.last ||
+        a.reverse || a.match)
+        return -2;
+    int32_t p = hashtable::integer_position(series->data3, value->data2, int32_t(series->data1));
+    return p == hashtable::INTEGER_ASK_GET ? -2 : p;
+}
+
 }  // namespace
 
 Cell* find(Cell* series_in, const Cell* value, const FindArgs& a) {
+    if (int64_t p = hash_integer_search(series_in, value, a); p != -2) {
+        if (p < 0) return &none_value;
+        if (a.tail) p = std::min<int64_t>(p + 1, cell_count(buf(series_in)));
+        answer = *series_in;
+        answer.data1 = uint32_t(p);
+        return &answer;
+    }
     Root s(*series_in);
     uint32_t m = 1;
     int64_t limit = 0;
@@ -690,6 +708,11 @@ Cell* find(Cell* series_in, const Cell* value, const FindArgs& a) {
 Cell* select(Cell* series_in, const Cell* value, const FindArgs& args) {
     FindArgs a = args;
     a.tail = a.match = false;
+    if (int64_t p = hash_integer_search(series_in, value, a); p != -2) {
+        if (p < 0 || p + 1 >= int64_t(cell_count(buf(series_in)))) return &none_value;
+        answer = cells(buf(series_in))[p + 1];
+        return &answer;
+    }
     Root s(*series_in);
     uint32_t m = 1;
     int64_t limit = 0;

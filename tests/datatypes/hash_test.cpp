@@ -119,6 +119,48 @@ TEST_F(HashActions, FindWithDuplicatesLastReverseAndSkip) {
     EXPECT_EQ(found(s.get(), &five, {}), 1);
 }
 
+// The integer lookup behind find's usual form answers as the table's general lookup for every
+// head, value and duplicate count; it hands over to the general lookup when the table is due
+// for a refresh or keys are compared through another hook.
+TEST_F(HashActions, IntegerPositionAnswersAsGet) {
+    V values;
+    for (int32_t i = 0; i < 300; i++) values.push_back((i * 37) % 23 - 5);  // chains of 13 and 14
+    values.push_back(1000);                                                  // a single key
+    Root h;
+    hashed(h, values);
+    for (int32_t head = 0; head <= int32_t(values.size()) + 1; head += 7) {
+        for (int32_t v = -7; v <= 1001; v += (v < 20 ? 1 : 980)) {
+            Cell key = integer(v);
+            Cell* block_head = memory::buffer_of(h->data2)->head_cell();
+            for (int32_t op : {int32_t(COMP_FIND), int32_t(COMP_STRICT_EQUAL)}) {
+                Cell* k = hashtable::get(h->data3, &key, head, 1, op, false, false);
+                int32_t want = k ? int32_t(k - block_head) : -1;
+                ASSERT_EQ(hashtable::integer_position(h->data3, uint32_t(v), head), want)
+                    << "value " << v << " head " << head;
+            }
+        }
+    }
+    hashtable::CompareHook saved = hashtable::compare_hook;
+    hashtable::compare_hook = [](const Cell* a, const Cell* b, int32_t op) {
+        return hashtable::default_compare(a, b, op);
+    };
+    EXPECT_EQ(hashtable::integer_position(h->data3, 1000, 0), hashtable::INTEGER_ASK_GET);
+    hashtable::compare_hook = saved;
+    EXPECT_EQ(hashtable::integer_position(h->data3, 1000, 0), 300);
+    // A block key makes the table hash by identity: after a collection it is refreshed first.
+    Root blk;
+    block::make_at(blk.get(), 1);
+    of(h.get()).append(h.get(), blk.get(), -1, true, 1);
+    collector::collect();
+    EXPECT_EQ(hashtable::integer_position(h->data3, 1000, 0), hashtable::INTEGER_ASK_GET);
+    Cell k = integer(1000);
+    EXPECT_EQ(found(h.get(), &k, {}), 300);
+    EXPECT_EQ(hashtable::integer_position(h->data3, 1000, 0), 300);
+    FindArgs only;
+    only.only = true;
+    EXPECT_EQ(found(h.get(), blk.get(), only), 301);
+}
+
 TEST_F(HashActions, AppendIsFindableAtOnce) {
     Root h;
     hashed(h, {});
