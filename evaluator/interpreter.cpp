@@ -160,7 +160,23 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
         if (!w->is(T_WORD)) break;
         const Cell* v = quiet_value(w);
         if (!v || !v->is(T_OP)) break;
-        if (tracing) [[unlikely]] if (!(v = traced_operator(code, pos))) break;
+        if (tracing) [[unlikely]] {
+            if (!(v = traced_operator(code, pos))) break;
+        } else if (pos + 1 < tail && pos + 1 < code.limit && start_top->is(T_INTEGER)) {
+            // Integer operands written in place or held by words: the result at once, with
+            // nothing pushed (nothing here allocates, so the cells read stay good).
+            int which = invocation::quick_op(v);
+            const Cell* right = w + 1;
+            if (right->is(T_WORD)) right = quiet_value(right);
+            Cell result;
+            if (which >= 0 && right && right->is(T_INTEGER) &&
+                invocation::quick_integer(which, cells::integer(*start_top), cells::integer(*right), result)) {
+                *start_top = result;
+                stack::top = start_top + 1;
+                pos += 2;
+                continue;
+            }
+        }
         stack::top = start_top;
         Step s = invocation::call_operator(v, code, pos, start_top, arg_mode);
         if (s.status != Status::normal) return s;

@@ -782,17 +782,7 @@ Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bo
         (kind == T_ACTION || kind == T_NATIVE)) {
         // A native's or action's value names its entry by number: nothing here needs rooting
         // until the general call below.
-        int32_t id = int32_t(target.data1);
-        int which = -1;
-        if (kind == T_ACTION) {
-            if (id == A_ADD) which = OP_ADD;
-            else if (id == A_SUBTRACT) which = OP_SUB;
-            else if (id == A_MULTIPLY) which = OP_MUL;
-            else if (id == A_DIVIDE) which = OP_DIV;
-            else if (id == A_REMAINDER) which = OP_REM;
-        } else if (id >= 25 && id <= 31) {
-            which = 100 + id;
-        }
+        int which = quick_op(op);
         if (which >= 0) {
             stack::top = start_top + 1;
             // The right operand without infix: an integer written there or held by a word is
@@ -808,38 +798,9 @@ Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bo
                 if (r.status != Status::normal) return r;
             }
             Cell* right = start_top + 1;
-            int32_t divisor = right->is(T_INTEGER) ? cells::integer(*right) : 0;
-            bool divides = which != OP_DIV && which != OP_REM ? true : divisor != 0 && divisor != -1;
-            if (right->is(T_INTEGER) && divides) {
-                int32_t a = cells::integer(*start_top), b = cells::integer(*right);
-                Cell result;
-                if (which == OP_DIV) {
-                    result = a % b ? cells::make_float(double(a) / double(b)) : cells::make_integer(a / b);
-                } else if (which == OP_REM) {
-                    result = cells::make_integer(a % b);
-                } else if (which < 100) {
-                    int32_t v;
-                    bool over = which == OP_ADD ? __builtin_add_overflow(a, b, &v)
-                              : which == OP_SUB ? __builtin_sub_overflow(a, b, &v)
-                                                : __builtin_mul_overflow(a, b, &v);
-                    if (over) {
-                        double x = a, y = b;
-                        result = cells::make_float(which == OP_ADD ? x + y : which == OP_SUB ? x - y : x * y);
-                    } else {
-                        result = cells::make_integer(v);
-                    }
-                } else {
-                    bool t;
-                    switch (which - 100) {
-                    case 25: case 27: t = a == b; break;
-                    case 26: t = a != b; break;
-                    case 28: t = a < b; break;
-                    case 29: t = a > b; break;
-                    case 30: t = a <= b; break;
-                    default: t = a >= b; break;
-                    }
-                    result = cells::make_logic(t);
-                }
+            Cell result;
+            if (right->is(T_INTEGER) &&
+                quick_integer(which, cells::integer(*start_top), cells::integer(*right), result)) {
                 *start_top = result;
                 stack::top = start_top + 1;
                 return {r.pos, Status::normal};
