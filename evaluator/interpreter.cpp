@@ -92,6 +92,11 @@ void init() {
 
 // ---- blocks ----
 
+namespace {
+[[gnu::noinline]] Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
+Step eval_front(Code& code, uint32_t pos, bool arg_mode);
+}
+
 Status eval(const Cell* block, bool last) {
     Code code(*block);
     NearGuard guard;
@@ -106,7 +111,10 @@ Status eval(const Cell* block, bool last) {
         while (true) {
             near_cell.data1 = pos;
             near_cell.data2 = code.node();
-            Step s = eval_expression(code, pos, false, false, false);
+            // The top is at the result slot: the quick road's push is the statement's result.
+            Step s = eval_simple(code, pos, false);
+            if (!s.pos) s = eval_front(code, pos, false);
+            if (!s.pos) s = eval_general(code, pos, false, false, false);
             if (s.status != Status::normal) [[unlikely]] return s.status;
             pos = s.pos;
             if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXPR, code.block.get(), pos, nullptr, stack::arguments);
@@ -198,8 +206,59 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
         Step q = eval_simple(code, pos, no_infix);
         if (q.pos) return q;
     }
+    if (!no_infix && !passive) {
+        Step q = eval_front(code, pos, arg_mode);
+        if (q.pos) return q;
+    }
     return eval_general(code, pos, no_infix, arg_mode, passive);
 }
+
+namespace {
+
+// The quick front of an expression while not tracing: a word naming a native, action or
+// function goes straight to its quick call, and a set-word of a word bound to a slot takes the
+// value of the expression after it, as the general rule below does but without its rounds.
+// Answers position 0 (nothing done) for anything else. The infix rule follows as usual.
+Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
+    if (tracing) [[unlikely]] return {0, Status::normal};
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = b->used() >> 4;
+    if (tail > code.limit) tail = code.limit;
+    if (pos >= tail) return {0, Status::normal};
+    const Cell* c = b->head_cell() + pos;
+    Cell* start_top = stack::top;
+    Step s;
+    if (c->is(T_WORD)) {
+        const Cell* v = quiet_value(c);
+        if (!v) return {0, Status::normal};
+        uint32_t t = v->type();
+        Cell fn = *v;
+        if (t == T_NATIVE || t == T_ACTION) s = invocation::call_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos));
+        else if (t == T_FUNCTION) s = invocation::call_function_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos));
+        else return {0, Status::normal};
+        if (!s.pos) return s;
+        if (s.status != Status::normal) return s;
+    } else if (c->is(T_SET_WORD)) {
+        if (!c->data1 || int32_t(c->data3) < 0 || pos + 1 >= tail) return {0, Status::normal};
+        Cell word = *c;
+        stack::mark(&word, FRAME_INTERP_NATIVE);
+        stack::push(&word);
+        s = eval_simple(code, pos + 1, false);
+        if (!s.pos) s = eval_expression(code, pos + 1, false, true, false);
+        if (s.status != Status::normal) return s;
+        Cell* result = stack::arguments + 1;
+        if (result->is(T_UNSET)) raise1("script", "need-value", stack::arguments);
+        context::set(stack::arguments, result);
+        *stack::arguments = *result;
+        stack::top = stack::arguments + 1;
+        close(arg_mode);
+    } else {
+        return {0, Status::normal};
+    }
+    return eval_infix(code, s.pos, start_top, arg_mode);
+}
+
+}  // namespace
 
 namespace {
 

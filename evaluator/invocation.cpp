@@ -62,9 +62,7 @@ inline void check_type(const Cell* name, const Cell* value, const ArgEntry& e) {
     if (!e.admits(value->type())) [[unlikely]] raise_expect_arg(name, value, e);
 }
 
-Handle arg_list(const Cell* fn_in) {
-    Cell* cache = memory::buffer_of(fn_in->data3)->head_cell() + 1;
-    if (cache->is(T_BINARY)) [[likely]] return cache->data2;
+Handle make_arg_list(const Cell* fn_in) {
     Root fn(*fn_in);
     bool is_fn = function_q(fn->type());
     uint32_t local = symbol::resolve(symbol::make("local"));
@@ -493,6 +491,8 @@ Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, bool arg
     return {pos, Status::normal};
 }
 
+}  // namespace
+
 // The quick call of a native or action named by a word in a block (no path, no apply mode, not
 // tracing) whose arguments up to the first refinement are all evaluated ones: the same frame,
 // arguments and result as the general call below, without its bookkeeping. Answers position 0
@@ -563,8 +563,6 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
     else stack::unwind_func_last();
     return finish_plain(slot, code, pos, start, arg_mode);
 }
-
-}  // namespace
 
 Cell op_target(const Cell* op) {
     uint32_t src = native::op_source(op);

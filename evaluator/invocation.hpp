@@ -56,7 +56,12 @@ struct ArgListHead {
 
 // The list of a function value, built on first use. Answers the binary! node; the header and
 // the entries follow from its head (valid until the next allocation).
-Handle arg_list(const Cell* fn);
+Handle make_arg_list(const Cell* fn);
+inline Handle arg_list(const Cell* fn) {
+    const Cell* cache = memory::buffer_of(fn->data3)->head_cell() + 1;
+    if (cache->is(T_BINARY)) [[likely]] return cache->data2;
+    return make_arg_list(fn);
+}
 inline const ArgListHead* list_head(Handle node) {
     return reinterpret_cast<const ArgListHead*>(memory::buffer_of(node)->head_ptr());
 }
@@ -70,6 +75,15 @@ inline const ArgEntry* list_entries(Handle node) {
 // with the result the general path gives.
 interpreter::Step call_operator(const Cell* op, interpreter::Code& code, uint32_t pos, Cell* start_top,
                                 bool arg_mode);
+
+// The quick calls of a native or action, and of a function!, named by the word at `call_pos`
+// of a block (no path, no apply mode, not tracing) whose arguments up to the first refinement
+// are all evaluated ones: the frame, arguments and result of the general call without its
+// bookkeeping. They answer position 0 when the call does not qualify (nothing done).
+interpreter::Step call_plain(const Cell* fn, interpreter::Code* code, uint32_t pos, bool arg_mode,
+                             int32_t call_pos);
+interpreter::Step call_function_plain(const Cell* fn, interpreter::Code* code, uint32_t pos, bool arg_mode,
+                                      int32_t call_pos);
 
 // The integer road of an operator: the math or comparison code of an op! made from add,
 // subtract, multiply, divide, remainder or a comparison native (100 + the native's number), or
