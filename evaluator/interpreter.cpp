@@ -198,6 +198,23 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
 Step eval_infix_from(Code& code, uint32_t pos, Cell* start_top) { return eval_infix(code, pos, start_top, true); }
 
 namespace {
+
+// The infix rule after an expression, with the common answer (no operator word next) found
+// without entering it.
+inline Step infix_after(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = b->used() >> 4;
+    if (pos >= tail || pos >= code.limit) return {pos, Status::normal};
+    const Cell* w = b->head_cell() + pos;
+    if (!w->is(T_WORD)) return {pos, Status::normal};
+    const Cell* v = quiet_value(w);
+    if (!v || !v->is(T_OP)) return {pos, Status::normal};
+    return eval_infix(code, pos, start_top, arg_mode);
+}
+
+}  // namespace
+
+namespace {
 [[gnu::noinline]] Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
 }
 
@@ -248,14 +265,20 @@ Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
         if (s.status != Status::normal) return s;
         Cell* result = stack::arguments + 1;
         if (result->is(T_UNSET)) raise1("script", "need-value", stack::arguments);
-        context::set(stack::arguments, result);
+        // A word of a function's or the global context is written in place; an object's word
+        // takes the general set (assigned mark, change events).
+        Cell* word_cell = stack::arguments;
+        Cell* ctx = context::cell(word_cell->data1);
+        Cell* target = context::reachable_value(ctx, word_cell->data3);
+        if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) *target = *result;
+        else context::set(word_cell, result);
         *stack::arguments = *result;
         stack::top = stack::arguments + 1;
         close(arg_mode);
     } else {
         return {0, Status::normal};
     }
-    return eval_infix(code, s.pos, start_top, arg_mode);
+    return infix_after(code, s.pos, start_top, arg_mode);
 }
 
 }  // namespace
@@ -379,7 +402,7 @@ Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool p
         break;
     }
     if (no_infix) return {next, Status::normal};
-    return eval_infix(code, next, start_top, arg_mode);
+    return infix_after(code, next, start_top, arg_mode);
 }
 
 }  // namespace

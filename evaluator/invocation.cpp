@@ -18,6 +18,7 @@
 #include "datatypes/object.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/lexer.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/routines.hpp"
 #include "evaluator/tracing.hpp"
 
@@ -463,22 +464,40 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
 
 // One evaluated argument of a quick call: a simple expression, else the general rule (no-arg
 // at the end of the block), then its type check.
-Step fetch_evaluated(Code* code, uint32_t pos, const Cell* name, const ArgEntry& e) {
-    Step s = interpreter::eval_simple(*code, pos, false);
-    if (!s.pos) {
-        if (pos >= code->tail()) {
-            Cell w = word_of(e);
-            stack::raise_error("script", "no-arg", {name, &w});
-        }
-        s = interpreter::eval_expression(*code, pos, false, true, false);
+[[gnu::noinline]] Step fetch_general(Code* code, uint32_t pos, const Cell* name, const Cell* fn, uint32_t i) {
+    if (pos >= code->tail()) {
+        Cell w = word_of(list_entries(arg_list(fn))[i]);
+        stack::raise_error("script", "no-arg", {name, &w});
     }
-    if (s.status == Status::normal) check_type(name, stack::top - 1, e);
+    Step s = interpreter::eval_expression(*code, pos, false, true, false);
+    if (s.status == Status::normal) check_type(name, stack::top - 1, list_entries(arg_list(fn))[i]);
     return s;
+}
+
+// Argument i of the quick call of `fn` (a stack cell): a simple expression, else the general
+// rule (no-arg at the end of the block), then its type check. The entry is read anew from the
+// function value after the evaluation: it may run a collection that moves the list's buffer
+// or, explicitly asked, its node.
+[[gnu::always_inline]] inline Step fetch_evaluated(Code* code, uint32_t pos, const Cell* name, const Cell* fn,
+                                                   uint32_t i) {
+    Step s = interpreter::eval_simple(*code, pos, false);
+    if (!s.pos) return fetch_general(code, pos, name, fn, i);
+    if (s.status == Status::normal) check_type(name, stack::top - 1, list_entries(arg_list(fn))[i]);
+    return s;
+}
+
+// The word naming a quick call: the calling word, else <anon>.
+inline Cell quick_name(Code* code, int32_t call_pos) {
+    if (call_pos >= 0) {
+        const Cell* c = code->at(uint32_t(call_pos));
+        if (c->is(T_WORD)) return *c;
+    }
+    return rw::words::anon;
 }
 
 // After a quick call's frame is unwound: the result in place of the function cell (argument
 // mode) or in the caller's result slot, and the return event.
-Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, bool arg_mode) {
+inline Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, bool arg_mode) {
     if (arg_mode) {
         *slot = *(stack::top - 1);
         stack::top = slot + 1;
@@ -498,26 +517,28 @@ Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, bool arg
 // arguments and result as the general call below, without its bookkeeping. Answers position 0
 // when the call does not qualify (nothing done).
 Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos) {
-    Handle list = arg_list(fn_in);
-    if (!list_head(list)->plain) return {0, Status::normal};
+    const ArgListHead* head = list_head(arg_list(fn_in));
+    if (!head->plain) return {0, Status::normal};
+    uint32_t count = head->count, refinements = head->refinements;
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
-    Root name(call_name(code, nullptr, -1, call_pos, 0));
+    Root name(quick_name(code, call_pos));
     stack::mark(name.get(), FRAME_INTERP_NATIVE);
     int32_t refs[32];
-    uint32_t count = list_head(list)->count;
-    for (uint32_t i = 0, n = list_head(list)->refinements; i < n; i++) refs[i] = -1;
+    for (uint32_t i = 0; i < refinements; i++) refs[i] = -1;
     for (uint32_t i = 0; i < count; i++) {
-        // Read anew from the function value: an argument may run a collection that moves the
-        // list's buffer or, explicitly asked, its node.
-        const ArgEntry e = list_entries(arg_list(slot))[i];
-        if (e.kind == ARG_REFINEMENT) break;
-        if (e.kind != ARG_EVAL) continue;
-        Step s = fetch_evaluated(code, pos, name.get(), e);
+        uint8_t kind = list_entries(arg_list(slot))[i].kind;
+        if (kind == ARG_REFINEMENT) break;
+        if (kind != ARG_EVAL) continue;
+        Step s = fetch_evaluated(code, pos, name.get(), slot, i);
         pos = s.pos;
         if (s.status != Status::normal) return s;
     }
-    Status st = native::routine(slot)(refs);
+    NativeFn routine = nullptr;
+    uint32_t n = slot->data1;
+    if (slot->is(T_NATIVE) && n >= 1 && n <= uint32_t(natives::TABLE_SIZE)) routine = natives::table[n - 1];
+    if (!routine) routine = native::routine(slot);
+    Status st = routine(refs);
     if (st != Status::normal) return {pos, st};
     if (arg_mode) stack::unwind();
     else stack::unwind_last();
@@ -531,7 +552,7 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
     if (!list_head(list)->plain) return {0, Status::normal};
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
-    Root name(call_name(code, nullptr, -1, call_pos, 0));
+    Root name(quick_name(code, call_pos));
     stack::mark_func(name.get(), slot->data1);
     stack::set_interp_flag();
     bool collecting = true;
@@ -547,7 +568,7 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
             Cell none = cells::make_none();
             stack::push(&none);
         } else {
-            Step s = fetch_evaluated(code, pos, name.get(), e);
+            Step s = fetch_evaluated(code, pos, name.get(), slot, i);
             pos = s.pos;
             if (s.status != Status::normal) return s;
         }
