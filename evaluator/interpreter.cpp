@@ -184,6 +184,21 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
                 pos += 2;
                 continue;
             }
+        } else if (pos + 1 < tail && pos + 1 < code.limit && start_top->is(T_FLOAT)) {
+            // A float on the left, a float or integer on the right: the same without a frame.
+            int which = invocation::quick_op(v);
+            const Cell* right = w + 1;
+            if (right->is(T_WORD)) right = quiet_value(right);
+            Cell result;
+            if (which >= 0 && right && (right->is(T_FLOAT) || right->is(T_INTEGER)) &&
+                invocation::quick_float(which, start_top->get_float(),
+                                        right->is(T_INTEGER) ? double(cells::integer(*right)) : right->get_float(),
+                                        result)) {
+                *start_top = result;
+                stack::top = start_top + 1;
+                pos += 2;
+                continue;
+            }
         }
         stack::top = start_top;
         Step s = invocation::call_operator(v, code, pos, start_top, arg_mode);

@@ -142,6 +142,25 @@ inline bool quick_integer(int which, int32_t a, int32_t b, Cell& result) {
     return true;
 }
 
+// A float operation of the road above over a float! left operand and a float! or integer!
+// right one, with the result the general call gives: + - * / as computed there, and the
+// ordering comparisons of two numbers that are not NaN. Answers false (nothing done) for the
+// others (remainder, the equalities with their tolerance, NaN operands).
+inline bool quick_float(int which, double a, double b, Cell& result) {
+    switch (which) {
+    case OP_ADD: result = cells::make_float(a + b); return true;
+    case OP_SUB: result = cells::make_float(a - b); return true;
+    case OP_MUL: result = cells::make_float(a * b); return true;
+    case OP_DIV: result = cells::make_float(a / b); return true;
+    case 128: case 129: case 130: case 131:
+        if (a != a || b != b) return false;
+        result = cells::make_logic(which == 128 ? a < b : which == 129 ? a > b : which == 130 ? a <= b : a >= b);
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The function value an op! stands for: the function! or routine! it keeps, or the native! or
 // action! cell retyped.
 Cell op_target(const Cell* op);
