@@ -245,6 +245,12 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
     return eval_general(code, pos, no_infix, arg_mode, passive);
 }
 
+Step eval_declined(Code& code, uint32_t pos) {
+    Step q = eval_front(code, pos, true);
+    if (q.pos) return q;
+    return eval_general(code, pos, false, true, false);
+}
+
 namespace {
 
 // The quick front of an expression while not tracing: a word naming a native, action or
@@ -276,7 +282,7 @@ Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
         stack::mark(&word, FRAME_INTERP_NATIVE);
         stack::push(&word);
         s = eval_simple(code, pos + 1, false);
-        if (!s.pos) s = eval_expression(code, pos + 1, false, true, false);
+        if (!s.pos) s = eval_declined(code, pos + 1);
         if (s.status != Status::normal) return s;
         Cell* result = stack::arguments + 1;
         if (result->is(T_UNSET)) raise1("script", "need-value", stack::arguments);

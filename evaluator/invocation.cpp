@@ -469,7 +469,7 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
         Cell w = word_of(list_entries(arg_list(fn))[i]);
         stack::raise_error("script", "no-arg", {name, &w});
     }
-    Step s = interpreter::eval_expression(*code, pos, false, true, false);
+    Step s = interpreter::eval_declined(*code, pos);
     if (s.status == Status::normal) check_type(name, stack::top - 1, list_entries(arg_list(fn))[i]);
     return s;
 }
