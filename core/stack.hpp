@@ -59,7 +59,7 @@ void make_stacks(Handle& arg_node, Handle& frame_node);
 
 // Marks. A word cell may be null (anonymous frame). The plain mark is inline: the interpreter
 // marks a frame for every call and every block it evaluates.
-inline Cell* mark(const Cell* name, uint32_t kind) {
+[[gnu::always_inline]] inline Cell* mark(const Cell* name, uint32_t kind) {
     if (frame_top >= frame_end || runtime::machine_stack_low()) [[unlikely]] push_overflow();
     CallFrame* f = frame_top++;
     f->header = kind << 24;
@@ -97,13 +97,13 @@ inline uint32_t index_of(const Cell* c) { return uint32_t(c - begin); }
 [[noreturn, gnu::cold]] void push_overflow();
 // The new cell reads unset! until it is written: the collector marks the stack up to its top, and
 // a value an earlier call left in the slot may name a series freed since.
-inline Cell* push_slot() {
+[[gnu::always_inline]] inline Cell* push_slot() {
     Cell* c = top++;
     if (top >= end) [[unlikely]] push_overflow();
     *c = Cell{T_UNSET, 0, 0, 0};
     return c;
 }
-inline Cell* push(const Cell* value) {
+[[gnu::always_inline]] inline Cell* push(const Cell* value) {
     Cell v = *value;  // the value may lie in the slot being pushed
     Cell* c = push_slot();
     *c = v;
@@ -120,13 +120,13 @@ void revert_error();
 inline Cell* arg(int i) { return arguments + i; }
 
 // Leaving frames. The plain unwinds are inline (frames without a function context).
-inline void unwind() {
+[[gnu::always_inline]] inline void unwind() {
     CallFrame* f = --frame_top;
     Cell* old = arguments;
     arguments = begin + f->saved_args;
     top = old + 1;
 }
-inline void unwind_last() {
+[[gnu::always_inline]] inline void unwind_last() {
     CallFrame* f = --frame_top;
     Cell* old = arguments;
     arguments = begin + f->saved_args;

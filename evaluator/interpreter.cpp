@@ -94,6 +94,11 @@ void init() {
 
 // ---- blocks ----
 
+namespace {
+[[gnu::noinline]] Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
+Step eval_front(Code& code, uint32_t pos, bool arg_mode);
+}
+
 Status eval(const Cell* block, bool last) {
     Code code(*block);
     NearGuard guard;
@@ -108,7 +113,10 @@ Status eval(const Cell* block, bool last) {
         while (true) {
             near_cell.data1 = pos;
             near_cell.data2 = code.node();
-            Step s = eval_expression(code, pos, false, false, false);
+            // The top is at the result slot: the quick road's push is the statement's result.
+            Step s = eval_simple(code, pos, false);
+            if (!s.pos) s = eval_front(code, pos, false);
+            if (!s.pos) s = eval_general(code, pos, false, false, false);
             if (s.status != Status::normal) [[unlikely]] return s.status;
             pos = s.pos;
             if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXPR, code.block.get(), pos, nullptr, stack::arguments);
@@ -162,7 +170,38 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
         if (!w->is(T_WORD)) break;
         const Cell* v = quiet_value(w);
         if (!v || !v->is(T_OP)) break;
-        if (tracing) [[unlikely]] if (!(v = traced_operator(code, pos))) break;
+        if (tracing) [[unlikely]] {
+            if (!(v = traced_operator(code, pos))) break;
+        } else if (pos + 1 < tail && pos + 1 < code.limit && start_top->is(T_INTEGER)) {
+            // Integer operands written in place or held by words: the result at once, with
+            // nothing pushed (nothing here allocates, so the cells read stay good).
+            int which = invocation::quick_op(v);
+            const Cell* right = w + 1;
+            if (right->is(T_WORD)) right = quiet_value(right);
+            Cell result;
+            if (which >= 0 && right && right->is(T_INTEGER) &&
+                invocation::quick_integer(which, cells::integer(*start_top), cells::integer(*right), result)) {
+                *start_top = result;
+                stack::top = start_top + 1;
+                pos += 2;
+                continue;
+            }
+        } else if (pos + 1 < tail && pos + 1 < code.limit && start_top->is(T_FLOAT)) {
+            // A float on the left, a float or integer on the right: the same without a frame.
+            int which = invocation::quick_op(v);
+            const Cell* right = w + 1;
+            if (right->is(T_WORD)) right = quiet_value(right);
+            Cell result;
+            if (which >= 0 && right && (right->is(T_FLOAT) || right->is(T_INTEGER)) &&
+                invocation::quick_float(which, start_top->get_float(),
+                                        right->is(T_INTEGER) ? double(cells::integer(*right)) : right->get_float(),
+                                        result)) {
+                *start_top = result;
+                stack::top = start_top + 1;
+                pos += 2;
+                continue;
+            }
+        }
         stack::top = start_top;
         Step s = invocation::call_operator(v, code, pos, start_top, arg_mode);
         if (s.status != Status::normal) return s;
@@ -176,6 +215,23 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
 Step eval_infix_from(Code& code, uint32_t pos, Cell* start_top) { return eval_infix(code, pos, start_top, true); }
 
 namespace {
+
+// The infix rule after an expression, with the common answer (no operator word next) found
+// without entering it.
+inline Step infix_after(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = b->used() >> 4;
+    if (pos >= tail || pos >= code.limit) return {pos, Status::normal};
+    const Cell* w = b->head_cell() + pos;
+    if (!w->is(T_WORD)) return {pos, Status::normal};
+    const Cell* v = quiet_value(w);
+    if (!v || !v->is(T_OP)) return {pos, Status::normal};
+    return eval_infix(code, pos, start_top, arg_mode);
+}
+
+}  // namespace
+
+namespace {
 [[gnu::noinline]] Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
 }
 
@@ -184,8 +240,71 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
         Step q = eval_simple(code, pos, no_infix);
         if (q.pos) return q;
     }
+    if (!no_infix && !passive) {
+        Step q = eval_front(code, pos, arg_mode);
+        if (q.pos) return q;
+    }
     return eval_general(code, pos, no_infix, arg_mode, passive);
 }
+
+Step eval_declined(Code& code, uint32_t pos) {
+    Step q = eval_front(code, pos, true);
+    if (q.pos) return q;
+    return eval_general(code, pos, false, true, false);
+}
+
+namespace {
+
+// The quick front of an expression while not tracing: a word naming a native, action or
+// function goes straight to its quick call, and a set-word of a word bound to a slot takes the
+// value of the expression after it, as the general rule below does but without its rounds.
+// Answers position 0 (nothing done) for anything else. The infix rule follows as usual.
+Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
+    if (tracing) [[unlikely]] return {0, Status::normal};
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = b->used() >> 4;
+    if (tail > code.limit) tail = code.limit;
+    if (pos >= tail) return {0, Status::normal};
+    const Cell* c = b->head_cell() + pos;
+    Cell* start_top = stack::top;
+    Step s;
+    if (c->is(T_WORD)) {
+        const Cell* v = quiet_value(c);
+        if (!v) return {0, Status::normal};
+        uint32_t t = v->type();
+        Cell fn = *v;
+        if (t == T_NATIVE || t == T_ACTION) s = invocation::call_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos));
+        else if (t == T_FUNCTION) s = invocation::call_function_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos));
+        else return {0, Status::normal};
+        if (!s.pos) return s;
+        if (s.status != Status::normal) return s;
+    } else if (c->is(T_SET_WORD)) {
+        if (!c->data1 || int32_t(c->data3) < 0 || pos + 1 >= tail) return {0, Status::normal};
+        Cell word = *c;
+        stack::mark(&word, FRAME_INTERP_NATIVE);
+        stack::push(&word);
+        s = eval_simple(code, pos + 1, false);
+        if (!s.pos) s = eval_declined(code, pos + 1);
+        if (s.status != Status::normal) return s;
+        Cell* result = stack::arguments + 1;
+        if (result->is(T_UNSET)) raise1("script", "need-value", stack::arguments);
+        // A word of a function's or the global context is written in place; an object's word
+        // takes the general set (assigned mark, change events).
+        Cell* word_cell = stack::arguments;
+        Cell* ctx = context::cell(word_cell->data1);
+        Cell* target = context::reachable_value(ctx, word_cell->data3);
+        if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) *target = *result;
+        else context::set(word_cell, result);
+        *stack::arguments = *result;
+        stack::top = stack::arguments + 1;
+        close(arg_mode);
+    } else {
+        return {0, Status::normal};
+    }
+    return infix_after(code, s.pos, start_top, arg_mode);
+}
+
+}  // namespace
 
 namespace {
 
@@ -306,7 +425,7 @@ Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool p
         break;
     }
     if (no_infix) return {next, Status::normal};
-    return eval_infix(code, next, start_top, arg_mode);
+    return infix_after(code, next, start_top, arg_mode);
 }
 
 }  // namespace

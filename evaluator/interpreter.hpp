@@ -82,6 +82,9 @@ Step eval_next_index(const Cell* series);
 // One expression starting at `pos`; answers the position after it (never beyond the tail).
 Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
 
+// The same in argument mode, for an expression that the quick road below has just declined.
+Step eval_declined(Code& code, uint32_t pos);
+
 // The infix rule from `pos` over the left operand at `start_top` (argument mode).
 Step eval_infix_from(Code& code, uint32_t pos, Cell* start_top);
 

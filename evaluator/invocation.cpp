@@ -18,6 +18,7 @@
 #include "datatypes/object.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/lexer.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/routines.hpp"
 #include "evaluator/tracing.hpp"
 
@@ -62,9 +63,7 @@ inline void check_type(const Cell* name, const Cell* value, const ArgEntry& e) {
     if (!e.admits(value->type())) [[unlikely]] raise_expect_arg(name, value, e);
 }
 
-Handle arg_list(const Cell* fn_in) {
-    Cell* cache = memory::buffer_of(fn_in->data3)->head_cell() + 1;
-    if (cache->is(T_BINARY)) [[likely]] return cache->data2;
+Handle make_arg_list(const Cell* fn_in) {
     Root fn(*fn_in);
     bool is_fn = function_q(fn->type());
     uint32_t local = symbol::resolve(symbol::make("local"));
@@ -465,22 +464,40 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
 
 // One evaluated argument of a quick call: a simple expression, else the general rule (no-arg
 // at the end of the block), then its type check.
-Step fetch_evaluated(Code* code, uint32_t pos, const Cell* name, const ArgEntry& e) {
-    Step s = interpreter::eval_simple(*code, pos, false);
-    if (!s.pos) {
-        if (pos >= code->tail()) {
-            Cell w = word_of(e);
-            stack::raise_error("script", "no-arg", {name, &w});
-        }
-        s = interpreter::eval_expression(*code, pos, false, true, false);
+[[gnu::noinline]] Step fetch_general(Code* code, uint32_t pos, const Cell* name, const Cell* fn, uint32_t i) {
+    if (pos >= code->tail()) {
+        Cell w = word_of(list_entries(arg_list(fn))[i]);
+        stack::raise_error("script", "no-arg", {name, &w});
     }
-    if (s.status == Status::normal) check_type(name, stack::top - 1, e);
+    Step s = interpreter::eval_declined(*code, pos);
+    if (s.status == Status::normal) check_type(name, stack::top - 1, list_entries(arg_list(fn))[i]);
     return s;
+}
+
+// Argument i of the quick call of `fn` (a stack cell): a simple expression, else the general
+// rule (no-arg at the end of the block), then its type check. The entry is read anew from the
+// function value after the evaluation: it may run a collection that moves the list's buffer
+// or, explicitly asked, its node.
+[[gnu::always_inline]] inline Step fetch_evaluated(Code* code, uint32_t pos, const Cell* name, const Cell* fn,
+                                                   uint32_t i) {
+    Step s = interpreter::eval_simple(*code, pos, false);
+    if (!s.pos) return fetch_general(code, pos, name, fn, i);
+    if (s.status == Status::normal) check_type(name, stack::top - 1, list_entries(arg_list(fn))[i]);
+    return s;
+}
+
+// The word naming a quick call: the calling word, else <anon>.
+inline Cell quick_name(Code* code, int32_t call_pos) {
+    if (call_pos >= 0) {
+        const Cell* c = code->at(uint32_t(call_pos));
+        if (c->is(T_WORD)) return *c;
+    }
+    return rw::words::anon;
 }
 
 // After a quick call's frame is unwound: the result in place of the function cell (argument
 // mode) or in the caller's result slot, and the return event.
-Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, bool arg_mode) {
+inline Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, bool arg_mode) {
     if (arg_mode) {
         *slot = *(stack::top - 1);
         stack::top = slot + 1;
@@ -493,31 +510,35 @@ Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, bool arg
     return {pos, Status::normal};
 }
 
+}  // namespace
+
 // The quick call of a native or action named by a word in a block (no path, no apply mode, not
 // tracing) whose arguments up to the first refinement are all evaluated ones: the same frame,
 // arguments and result as the general call below, without its bookkeeping. Answers position 0
 // when the call does not qualify (nothing done).
 Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos) {
-    Handle list = arg_list(fn_in);
-    if (!list_head(list)->plain) return {0, Status::normal};
+    const ArgListHead* head = list_head(arg_list(fn_in));
+    if (!head->plain) return {0, Status::normal};
+    uint32_t count = head->count, refinements = head->refinements;
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
-    Root name(call_name(code, nullptr, -1, call_pos, 0));
+    Root name(quick_name(code, call_pos));
     stack::mark(name.get(), FRAME_INTERP_NATIVE);
     int32_t refs[32];
-    uint32_t count = list_head(list)->count;
-    for (uint32_t i = 0, n = list_head(list)->refinements; i < n; i++) refs[i] = -1;
+    for (uint32_t i = 0; i < refinements; i++) refs[i] = -1;
     for (uint32_t i = 0; i < count; i++) {
-        // Read anew from the function value: an argument may run a collection that moves the
-        // list's buffer or, explicitly asked, its node.
-        const ArgEntry e = list_entries(arg_list(slot))[i];
-        if (e.kind == ARG_REFINEMENT) break;
-        if (e.kind != ARG_EVAL) continue;
-        Step s = fetch_evaluated(code, pos, name.get(), e);
+        uint8_t kind = list_entries(arg_list(slot))[i].kind;
+        if (kind == ARG_REFINEMENT) break;
+        if (kind != ARG_EVAL) continue;
+        Step s = fetch_evaluated(code, pos, name.get(), slot, i);
         pos = s.pos;
         if (s.status != Status::normal) return s;
     }
-    Status st = native::routine(slot)(refs);
+    NativeFn routine = nullptr;
+    uint32_t n = slot->data1;
+    if (slot->is(T_NATIVE) && n >= 1 && n <= uint32_t(natives::TABLE_SIZE)) routine = natives::table[n - 1];
+    if (!routine) routine = native::routine(slot);
+    Status st = routine(refs);
     if (st != Status::normal) return {pos, st};
     if (arg_mode) stack::unwind();
     else stack::unwind_last();
@@ -531,7 +552,7 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
     if (!list_head(list)->plain) return {0, Status::normal};
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
-    Root name(call_name(code, nullptr, -1, call_pos, 0));
+    Root name(quick_name(code, call_pos));
     stack::mark_func(name.get(), slot->data1);
     stack::set_interp_flag();
     bool collecting = true;
@@ -547,7 +568,7 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
             Cell none = cells::make_none();
             stack::push(&none);
         } else {
-            Step s = fetch_evaluated(code, pos, name.get(), e);
+            Step s = fetch_evaluated(code, pos, name.get(), slot, i);
             pos = s.pos;
             if (s.status != Status::normal) return s;
         }
@@ -563,8 +584,6 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
     else stack::unwind_func_last();
     return finish_plain(slot, code, pos, start, arg_mode);
 }
-
-}  // namespace
 
 Cell op_target(const Cell* op) {
     uint32_t src = native::op_source(op);
@@ -782,17 +801,7 @@ Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bo
         (kind == T_ACTION || kind == T_NATIVE)) {
         // A native's or action's value names its entry by number: nothing here needs rooting
         // until the general call below.
-        int32_t id = int32_t(target.data1);
-        int which = -1;
-        if (kind == T_ACTION) {
-            if (id == A_ADD) which = OP_ADD;
-            else if (id == A_SUBTRACT) which = OP_SUB;
-            else if (id == A_MULTIPLY) which = OP_MUL;
-            else if (id == A_DIVIDE) which = OP_DIV;
-            else if (id == A_REMAINDER) which = OP_REM;
-        } else if (id >= 25 && id <= 31) {
-            which = 100 + id;
-        }
+        int which = quick_op(op);
         if (which >= 0) {
             stack::top = start_top + 1;
             // The right operand without infix: an integer written there or held by a word is
@@ -808,38 +817,9 @@ Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bo
                 if (r.status != Status::normal) return r;
             }
             Cell* right = start_top + 1;
-            int32_t divisor = right->is(T_INTEGER) ? cells::integer(*right) : 0;
-            bool divides = which != OP_DIV && which != OP_REM ? true : divisor != 0 && divisor != -1;
-            if (right->is(T_INTEGER) && divides) {
-                int32_t a = cells::integer(*start_top), b = cells::integer(*right);
-                Cell result;
-                if (which == OP_DIV) {
-                    result = a % b ? cells::make_float(double(a) / double(b)) : cells::make_integer(a / b);
-                } else if (which == OP_REM) {
-                    result = cells::make_integer(a % b);
-                } else if (which < 100) {
-                    int32_t v;
-                    bool over = which == OP_ADD ? __builtin_add_overflow(a, b, &v)
-                              : which == OP_SUB ? __builtin_sub_overflow(a, b, &v)
-                                                : __builtin_mul_overflow(a, b, &v);
-                    if (over) {
-                        double x = a, y = b;
-                        result = cells::make_float(which == OP_ADD ? x + y : which == OP_SUB ? x - y : x * y);
-                    } else {
-                        result = cells::make_integer(v);
-                    }
-                } else {
-                    bool t;
-                    switch (which - 100) {
-                    case 25: case 27: t = a == b; break;
-                    case 26: t = a != b; break;
-                    case 28: t = a < b; break;
-                    case 29: t = a > b; break;
-                    case 30: t = a <= b; break;
-                    default: t = a >= b; break;
-                    }
-                    result = cells::make_logic(t);
-                }
+            Cell result;
+            if (right->is(T_INTEGER) &&
+                quick_integer(which, cells::integer(*start_top), cells::integer(*right), result)) {
                 *start_top = result;
                 stack::top = start_top + 1;
                 return {r.pos, Status::normal};

@@ -12,7 +12,9 @@
 
 #include <cstdint>
 
+#include "core/cells.hpp"
 #include "core/value.hpp"
+#include "datatypes/native.hpp"
 #include "evaluator/interpreter.hpp"
 
 namespace kov::invocation {
@@ -54,7 +56,12 @@ struct ArgListHead {
 
 // The list of a function value, built on first use. Answers the binary! node; the header and
 // the entries follow from its head (valid until the next allocation).
-Handle arg_list(const Cell* fn);
+Handle make_arg_list(const Cell* fn);
+inline Handle arg_list(const Cell* fn) {
+    const Cell* cache = memory::buffer_of(fn->data3)->head_cell() + 1;
+    if (cache->is(T_BINARY)) [[likely]] return cache->data2;
+    return make_arg_list(fn);
+}
 inline const ArgListHead* list_head(Handle node) {
     return reinterpret_cast<const ArgListHead*>(memory::buffer_of(node)->head_ptr());
 }
@@ -68,6 +75,91 @@ inline const ArgEntry* list_entries(Handle node) {
 // with the result the general path gives.
 interpreter::Step call_operator(const Cell* op, interpreter::Code& code, uint32_t pos, Cell* start_top,
                                 bool arg_mode);
+
+// The quick calls of a native or action, and of a function!, named by the word at `call_pos`
+// of a block (no path, no apply mode, not tracing) whose arguments up to the first refinement
+// are all evaluated ones: the frame, arguments and result of the general call without its
+// bookkeeping. They answer position 0 when the call does not qualify (nothing done).
+interpreter::Step call_plain(const Cell* fn, interpreter::Code* code, uint32_t pos, bool arg_mode,
+                             int32_t call_pos);
+interpreter::Step call_function_plain(const Cell* fn, interpreter::Code* code, uint32_t pos, bool arg_mode,
+                                      int32_t call_pos);
+
+// The integer road of an operator: the math or comparison code of an op! made from add,
+// subtract, multiply, divide, remainder or a comparison native (100 + the native's number), or
+// -1 for any other operator.
+inline int quick_op(const Cell* op) {
+    uint32_t src = native::op_source(op);
+    int32_t id = int32_t(op->data1);
+    if (src == T_ACTION) {
+        switch (id) {
+        case A_ADD: return OP_ADD;
+        case A_SUBTRACT: return OP_SUB;
+        case A_MULTIPLY: return OP_MUL;
+        case A_DIVIDE: return OP_DIV;
+        case A_REMAINDER: return OP_REM;
+        default: return -1;
+        }
+    }
+    if (src == T_NATIVE && id >= 25 && id <= 31) return 100 + id;
+    return -1;
+}
+
+// An integer operation of the road above, with the result the general call gives: overflow
+// answers the float result; division answers a float unless exact. Answers false (nothing
+// done) for a division or remainder by 0 or -1, which take the general call.
+inline bool quick_integer(int which, int32_t a, int32_t b, Cell& result) {
+    if (which >= 100) {
+        bool t;
+        switch (which - 100) {
+        case 25: case 27: t = a == b; break;
+        case 26: t = a != b; break;
+        case 28: t = a < b; break;
+        case 29: t = a > b; break;
+        case 30: t = a <= b; break;
+        default: t = a >= b; break;
+        }
+        result = cells::make_logic(t);
+        return true;
+    }
+    if (which == OP_DIV || which == OP_REM) {
+        if (b == 0 || b == -1) return false;
+        if (which == OP_REM) result = cells::make_integer(a % b);
+        else if (a % b) result = cells::make_float(double(a) / double(b));
+        else result = cells::make_integer(a / b);
+        return true;
+    }
+    int32_t v;
+    bool over = which == OP_ADD ? __builtin_add_overflow(a, b, &v)
+              : which == OP_SUB ? __builtin_sub_overflow(a, b, &v)
+                                : __builtin_mul_overflow(a, b, &v);
+    if (over) {
+        double x = a, y = b;
+        result = cells::make_float(which == OP_ADD ? x + y : which == OP_SUB ? x - y : x * y);
+    } else {
+        result = cells::make_integer(v);
+    }
+    return true;
+}
+
+// A float operation of the road above over a float! left operand and a float! or integer!
+// right one, with the result the general call gives: + - * / as computed there, and the
+// ordering comparisons of two numbers that are not NaN. Answers false (nothing done) for the
+// others (remainder, the equalities with their tolerance, NaN operands).
+inline bool quick_float(int which, double a, double b, Cell& result) {
+    switch (which) {
+    case OP_ADD: result = cells::make_float(a + b); return true;
+    case OP_SUB: result = cells::make_float(a - b); return true;
+    case OP_MUL: result = cells::make_float(a * b); return true;
+    case OP_DIV: result = cells::make_float(a / b); return true;
+    case 128: case 129: case 130: case 131:
+        if (a != a || b != b) return false;
+        result = cells::make_logic(which == 128 ? a < b : which == 129 ? a > b : which == 130 ? a <= b : a >= b);
+        return true;
+    default:
+        return false;
+    }
+}
 
 // The function value an op! stands for: the function! or routine! it keeps, or the native! or
 // action! cell retyped.
