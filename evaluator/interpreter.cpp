@@ -109,10 +109,14 @@ Status eval(const Cell* block, bool last) {
         *stack::arguments = cells::make_unset();
         stack::top = stack::arguments + 1;
     } else {
-        near_cell = code.block.cell;
+        // The library's own code leaves near at the user's code that called into it.
+        bool user = !(code.buffer()->flags & SER_LIBRARY);
+        if (user) near_cell = code.block.cell;
         while (true) {
-            near_cell.data1 = pos;
-            near_cell.data2 = code.node();
+            if (user) {
+                near_cell.data1 = pos;
+                near_cell.data2 = code.node();
+            }
             // The top is at the result slot: the quick road's push is the statement's result.
             Step s = eval_simple(code, pos, false);
             if (!s.pos) s = eval_front(code, pos, false);
