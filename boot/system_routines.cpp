@@ -398,6 +398,7 @@ void cause_error() {
     int n = 0;
     if (block_kind_q(args->type())) {
         Root code(cells::make_series(T_BLOCK, memory::make_cells(2)));
+        memory::buffer_of(code->data2)->flags |= SER_LIBRARY;  // near stays at the caller
         word::load_in("reduce", code.get());
         *buffer::alloc_block_tail(code.get()) = args.cell;
         stack::raise_if_pending(interpreter::eval(code.get(), true));

@@ -9,9 +9,11 @@
 
 #include <cmath>
 
+#include "core/buffer.hpp"
 #include "core/cells.hpp"
 #include "core/collector.hpp"
 #include "core/context.hpp"
+#include "core/memory.hpp"
 #include "core/output.hpp"
 #include "core/ownership.hpp"
 #include "core/runtime_words.hpp"
@@ -550,8 +552,17 @@ Status do_value(const int32_t* refs) {
         return do_block(&a[0], refs);
     }
     case T_FILE:
-    case T_URL:
-        stack::raise_error("internal", "not-done");  // scripts need the boot library's do-file
+    case T_URL: {
+        // Scripts run through the library's do-file: [do-file value none quote args].
+        Root code(cells::make_series(T_BLOCK, memory::make_cells(5)));
+        memory::buffer_of(code->data2)->flags |= SER_LIBRARY;  // near stays at the caller
+        word::load_in("do-file", code.get());
+        *buffer::alloc_block_tail(code.get()) = args()[0];
+        *buffer::alloc_block_tail(code.get()) = cells::make_none();
+        word::load_in("quote", code.get());
+        *buffer::alloc_block_tail(code.get()) = refs[1] >= 0 ? args()[refs[1]] : cells::make_none();
+        return interpreter::eval(code.get(), true);
+    }
     case T_ERROR: {
         Cell e = a[0];
         stack::throw_error(&e);
