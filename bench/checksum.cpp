@@ -12,22 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.hpp"
 #include "evaluator/checksum.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using kov::bench::best_seconds;
 
-template <class F> double best_seconds(F&& run) {
-    double best = 1e300;
-    for (int i = 0; i < 3; ++i) {
-        auto t0 = Clock::now();
-        run();
-        double s = std::chrono::duration<double>(Clock::now() - t0).count();
-        if (s < best) best = s;
-    }
-    return best;
-}
 
 std::string hex(const uint8_t* p, size_t n) {
     std::string out;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.hpp"
 #include "platform/deflate.hpp"
 
 #ifdef KOV_BENCH_ZLIB
@@ -23,19 +24,9 @@ using namespace kov;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Bytes = std::vector<uint8_t>;
+using kov::bench::best_seconds;
 
-template <class F> double best_seconds(F&& run) {
-    double best = 1e300;
-    for (int i = 0; i < 3; ++i) {
-        auto t0 = Clock::now();
-        run();
-        double s = std::chrono::duration<double>(Clock::now() - t0).count();
-        if (s < best) best = s;
-    }
-    return best;
-}
+using Bytes = std::vector<uint8_t>;
 
 // Words drawn with a skewed distribution, in lines of varying length: prose-like text.
 Bytes make_text(size_t n) {

@@ -10,23 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/timing.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using kov::bench::best_ms;
 
-template <class F> double best_ms(F&& run) {
-    double best = 1e300;
-    for (int i = 0; i < 3; ++i) {
-        auto t0 = Clock::now();
-        run();
-        double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-        best = std::min(best, ms);
-    }
-    return best;
-}
 
 // Keeps a value alive and stops the compiler from folding a loop into a formula.
 template <class T> inline void keep(T& v) { asm volatile("" : "+r"(v)); }

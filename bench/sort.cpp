@@ -15,11 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.hpp"
 #include "core/sort.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using kov::bench::best_ms;
+
 
 // Comparison routines of the runtime's protocol.
 int compare_int(const void* a, const void* b, intptr_t, intptr_t) {
@@ -45,17 +47,6 @@ bool (*volatile less_int_ptr)(int32_t, int32_t) = less_int;
 bool (*volatile less_string_ptr)(const std::string*, const std::string*) = less_string;
 kov::buffer::SortCompare volatile compare_int_ptr = compare_int;
 kov::buffer::SortCompare volatile compare_string_ptr = compare_string;
-
-template <class F> double best_ms(F&& run) {
-    double best = 1e300;
-    for (int i = 0; i < 3; ++i) {
-        auto t0 = Clock::now();
-        run();
-        double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-        best = std::min(best, ms);
-    }
-    return best;
-}
 
 struct Pattern {
     const char* name;

@@ -17,6 +17,7 @@
 #include <random>
 #include <string>
 
+#include "bench/timing.hpp"
 #include "core/boot.hpp"
 #include "core/collector.hpp"
 #include "core/memory.hpp"
@@ -24,17 +25,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using kov::bench::best_seconds;
 
-template <class F> double best_seconds(F&& run) {
-    double best = 1e300;
-    for (int i = 0; i < 3; ++i) {
-        auto t0 = Clock::now();
-        run();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-    }
-    return best;
-}
 
 void put(std::string& s, uint32_t cp) {
     if (cp < 0x80) {
