@@ -177,17 +177,6 @@ void command_line() {
     result_texts(args);
 }
 
-// _get-env name [string!]: the variable's value, or none.
-void get_env() {
-    std::string name = string::to_utf8(arg(1));
-    const char* v = std::getenv(name.c_str());
-    if (!v) {
-        result(cells::make_none());
-        return;
-    }
-    result_text(v);
-}
-
 // ---- files ----
 
 // _read-text path [file!]: the file's UTF-8 text (invalid sequences raise invalid-utf8).
@@ -286,7 +275,6 @@ const Entry ENTRIES[] = {
     {"_console-init", console_init},
     {"_console-size", console_size},
     {"_command-line", command_line},
-    {"_get-env", get_env},
     {"_read-text", read_text},
     {"_write-text", write_text},
     {"_make-dir", make_dir},
