@@ -474,15 +474,14 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
     return s;
 }
 
-// Argument i of the quick call of `fn` (a stack cell): a simple expression, else the general
-// rule (no-arg at the end of the block), then its type check. The entry is read anew from the
-// function value after the evaluation: it may run a collection that moves the list's buffer
-// or, explicitly asked, its node.
+// Argument i of the quick call of `fn` (a stack cell), whose entry `e` is a copy taken before
+// the evaluation (which may move the list): a simple expression, else the general rule (no-arg
+// at the end of the block), then its type check.
 [[gnu::always_inline]] inline Step fetch_evaluated(Code* code, uint32_t pos, const Cell* name, const Cell* fn,
-                                                   uint32_t i) {
+                                                   uint32_t i, const ArgEntry& e) {
     Step s = interpreter::eval_simple(*code, pos, false);
     if (!s.pos) return fetch_general(code, pos, name, fn, i);
-    if (s.status == Status::normal) check_type(name, stack::top - 1, list_entries(arg_list(fn))[i]);
+    if (s.status == Status::normal) check_type(name, stack::top - 1, e);
     return s;
 }
 
@@ -527,10 +526,10 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
     int32_t refs[32];
     for (uint32_t i = 0; i < refinements; i++) refs[i] = -1;
     for (uint32_t i = 0; i < count; i++) {
-        uint8_t kind = list_entries(arg_list(slot))[i].kind;
-        if (kind == ARG_REFINEMENT) break;
-        if (kind != ARG_EVAL) continue;
-        Step s = fetch_evaluated(code, pos, name.get(), slot, i);
+        const ArgEntry e = list_entries(arg_list(slot))[i];  // read anew: the list may have moved
+        if (e.kind == ARG_REFINEMENT) break;
+        if (e.kind != ARG_EVAL) continue;
+        Step s = fetch_evaluated(code, pos, name.get(), slot, i, e);
         pos = s.pos;
         if (s.status != Status::normal) return s;
     }
@@ -568,7 +567,7 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
             Cell none = cells::make_none();
             stack::push(&none);
         } else {
-            Step s = fetch_evaluated(code, pos, name.get(), slot, i);
+            Step s = fetch_evaluated(code, pos, name.get(), slot, i, e);
             pos = s.pos;
             if (s.status != Status::normal) return s;
         }
