@@ -97,7 +97,49 @@ void init() {
 namespace {
 [[gnu::noinline]] Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
 Step eval_front(Code& code, uint32_t pos, bool arg_mode);
+inline Step infix_after(Code& code, uint32_t pos, Cell* start_top, bool arg_mode);
 }
+
+namespace {
+
+// The quick roads of a statement (the top at the result slot) while not tracing, taken on one
+// read of its first cell: a value that evaluates to itself, a word holding one, a word naming a
+// native, action or function, a set-word. Answers position 0 (nothing done) for anything else.
+[[gnu::always_inline]] inline Step statement_front(Code& code, uint32_t pos) {
+    if (tracing) [[unlikely]] return {0, Status::normal};
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = b->used() >> 4;
+    if (tail > code.limit) tail = code.limit;
+    const Cell* c = b->head_cell() + pos;
+    uint32_t t = c->type();
+    const Cell* v = c;
+    if (t == T_WORD) {
+        v = quiet_value(c);
+        if (!v) return {0, Status::normal};
+        t = v->type();
+        if (t == T_NATIVE || t == T_ACTION) {
+            Cell fn = *v;
+            Step s = invocation::call_plain(&fn, &code, pos + 1, false, int32_t(pos));
+            if (!s.pos || s.status != Status::normal) return s;
+            return infix_after(code, s.pos, stack::arguments, false);
+        }
+        if (t == T_FUNCTION) {
+            Cell fn = *v;
+            Step s = invocation::call_function_plain(&fn, &code, pos + 1, false, int32_t(pos));
+            if (!s.pos || s.status != Status::normal) return s;
+            return infix_after(code, s.pos, stack::arguments, false);
+        }
+    } else if (t == T_SET_WORD) {
+        return eval_front(code, pos, false);
+    }
+    if (!simple_value(t)) return {0, Status::normal};
+    Cell* start_top = stack::top;
+    stack::push(v);
+    if (pos + 1 < tail && (c + 1)->is(T_WORD)) return eval_infix_from(code, pos + 1, start_top);
+    return {pos + 1, Status::normal};
+}
+
+}  // namespace
 
 Status eval(const Cell* block, bool last) {
     Code code(*block);
@@ -118,8 +160,7 @@ Status eval(const Cell* block, bool last) {
                 near_cell.data2 = code.node();
             }
             // The top is at the result slot: the quick road's push is the statement's result.
-            Step s = eval_simple(code, pos, false);
-            if (!s.pos) s = eval_front(code, pos, false);
+            Step s = statement_front(code, pos);
             if (!s.pos) s = eval_general(code, pos, false, false, false);
             if (s.status != Status::normal) [[unlikely]] return s.status;
             pos = s.pos;

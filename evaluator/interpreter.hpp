@@ -92,6 +92,14 @@ Step eval_infix_from(Code& code, uint32_t pos, Cell* start_top);
 // or a word whose context holds such a value, is pushed without the general rule, and an
 // operator word after it (unless `no_infix`) goes straight to the infix rule. Answers position
 // 0 (nothing done) for anything else, and always while tracing.
+// A value of this datatype evaluates to itself: the quick road below pushes it as it is.
+constexpr uint64_t NOT_SIMPLE =
+    uint64_t(1) << T_UNSET | uint64_t(1) << T_WORD | uint64_t(1) << T_SET_WORD | uint64_t(1) << T_GET_WORD |
+    uint64_t(1) << T_LIT_WORD | uint64_t(1) << T_PAREN | uint64_t(1) << T_PATH | uint64_t(1) << T_GET_PATH |
+    uint64_t(1) << T_SET_PATH | uint64_t(1) << T_LIT_PATH | uint64_t(1) << T_OP | uint64_t(1) << T_NATIVE |
+    uint64_t(1) << T_ACTION | uint64_t(1) << T_FUNCTION | uint64_t(1) << T_ROUTINE | uint64_t(1) << T_ISSUE;
+inline bool simple_value(uint32_t t) { return t >= 64 || !((NOT_SIMPLE >> t) & 1); }
+
 inline Step eval_simple(Code& code, uint32_t pos, bool no_infix) {
     if (tracing) [[unlikely]] return {0, Status::normal};
     SeriesBuffer* b = code.buffer();
