@@ -141,6 +141,18 @@ namespace {
 
 }  // namespace
 
+Step eval_call_front(Code& code, uint32_t pos, const Cell* v) {
+    if (!v) return eval_front(code, pos, true);
+    Cell* start_top = stack::top;
+    Cell fn = *v;
+    Step s = fn.is(T_FUNCTION) ? invocation::call_function_plain(&fn, &code, pos + 1, true, int32_t(pos))
+                               : invocation::call_plain(&fn, &code, pos + 1, true, int32_t(pos));
+    if (!s.pos || s.status != Status::normal) return s;
+    return infix_after(code, s.pos, start_top, true);
+}
+
+Step eval_rest(Code& code, uint32_t pos) { return eval_general(code, pos, false, true, false); }
+
 Status eval(const Cell* block, bool last) {
     Code code(*block);
     NearGuard guard;
@@ -328,8 +340,8 @@ Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
         Cell word = *c;
         stack::mark(&word, FRAME_INTERP_NATIVE);
         stack::push(&word);
-        s = eval_simple(code, pos + 1, false);
-        if (!s.pos) s = eval_declined(code, pos + 1);
+        s = eval_argument(code, pos + 1);
+        if (!s.pos) s = eval_general(code, pos + 1, false, true, false);
         if (s.status != Status::normal) return s;
         Cell* result = stack::arguments + 1;
         if (result->is(T_UNSET)) raise1("script", "need-value", stack::arguments);

@@ -469,7 +469,7 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
         Cell w = word_of(list_entries(arg_list(fn))[i]);
         stack::raise_error("script", "no-arg", {name, &w});
     }
-    Step s = interpreter::eval_declined(*code, pos);
+    Step s = interpreter::eval_rest(*code, pos);
     if (s.status == Status::normal) check_type(name, stack::top - 1, list_entries(arg_list(fn))[i]);
     return s;
 }
@@ -479,7 +479,7 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
 // at the end of the block), then its type check.
 [[gnu::always_inline]] inline Step fetch_evaluated(Code* code, uint32_t pos, const Cell* name, const Cell* fn,
                                                    uint32_t i, const ArgEntry& e) {
-    Step s = interpreter::eval_simple(*code, pos, false);
+    Step s = interpreter::eval_argument(*code, pos);
     if (!s.pos) return fetch_general(code, pos, name, fn, i);
     if (s.status == Status::normal) check_type(name, stack::top - 1, e);
     return s;
