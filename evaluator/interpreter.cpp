@@ -71,6 +71,27 @@ inline const Cell* quiet_value(const Cell* w) {
     return context::reachable_value(context::cell(ctx), w->data3);
 }
 
+// The operator `op` over a number at `left` (an argument-stack cell, the top one) and the
+// number `right`, computed in place when the quick roads cover them: integer with integer, a
+// float with an integer or float on either side. Answers false (nothing done) otherwise.
+[[gnu::always_inline]] inline bool quick_pair(const Cell* op, Cell* left, const Cell* right) {
+    uint32_t lt = left->type(), rt = right->type();
+    int which = invocation::quick_op(op);
+    if (which < 0) return false;
+    Cell result;
+    if (lt == T_INTEGER && rt == T_INTEGER) {
+        if (!invocation::quick_integer(which, cells::integer(*left), cells::integer(*right), result)) return false;
+    } else if (lt == T_FLOAT && (rt == T_FLOAT || rt == T_INTEGER)) {
+        double b = rt == T_INTEGER ? double(cells::integer(*right)) : right->get_float();
+        if (!invocation::quick_float(which, left->get_float(), b, result)) return false;
+    } else {
+        return false;
+    }
+    *left = result;
+    stack::top = left + 1;
+    return true;
+}
+
 [[noreturn]] void raise1(const char* category, const char* id, const Cell* a) {
     stack::raise_error(category, id, {a});
 }
@@ -218,51 +239,39 @@ namespace {
 }
 
 // The infix rule, applied after each expression until the next value is not an operator word.
+// The buffer and the tail are read once, and again only after a call that may have allocated or
+// changed the block.
 Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
-    while (true) {
-        SeriesBuffer* b = code.buffer();  // one read of the buffer for the tail and the cell
-        uint32_t tail = b->used() >> 4;
-        if (pos >= tail || pos >= code.limit) break;
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = b->used() >> 4;
+    if (tail > code.limit) tail = code.limit;
+    while (pos < tail) {
         const Cell* w = b->head_cell() + pos;
         if (!w->is(T_WORD)) break;
         const Cell* v = quiet_value(w);
         if (!v || !v->is(T_OP)) break;
         if (tracing) [[unlikely]] {
             if (!(v = traced_operator(code, pos))) break;
-        } else if (pos + 1 < tail && pos + 1 < code.limit && start_top->is(T_INTEGER)) {
-            // Integer operands written in place or held by words: the result at once, with
+        } else if (pos + 1 < tail) {
+            // Number operands written in place or held by words: the result at once, with
             // nothing pushed (nothing here allocates, so the cells read stay good).
-            int which = invocation::quick_op(v);
-            const Cell* right = w + 1;
-            if (right->is(T_WORD)) right = quiet_value(right);
-            Cell result;
-            if (which >= 0 && right && right->is(T_INTEGER) &&
-                invocation::quick_integer(which, cells::integer(*start_top), cells::integer(*right), result)) {
-                *start_top = result;
-                stack::top = start_top + 1;
-                pos += 2;
-                continue;
-            }
-        } else if (pos + 1 < tail && pos + 1 < code.limit && start_top->is(T_FLOAT)) {
-            // A float on the left, a float or integer on the right: the same without a frame.
-            int which = invocation::quick_op(v);
-            const Cell* right = w + 1;
-            if (right->is(T_WORD)) right = quiet_value(right);
-            Cell result;
-            if (which >= 0 && right && (right->is(T_FLOAT) || right->is(T_INTEGER)) &&
-                invocation::quick_float(which, start_top->get_float(),
-                                        right->is(T_INTEGER) ? double(cells::integer(*right)) : right->get_float(),
-                                        result)) {
-                *start_top = result;
-                stack::top = start_top + 1;
-                pos += 2;
-                continue;
+            uint32_t lt = start_top->type();
+            if (lt == T_INTEGER || lt == T_FLOAT) {
+                const Cell* right = w + 1;
+                if (right->is(T_WORD)) right = quiet_value(right);
+                if (right && quick_pair(v, start_top, right)) {
+                    pos += 2;
+                    continue;
+                }
             }
         }
         stack::top = start_top;
         Step s = invocation::call_operator(v, code, pos, start_top, arg_mode);
         if (s.status != Status::normal) return s;
         pos = s.pos;
+        b = code.buffer();
+        tail = b->used() >> 4;
+        if (tail > code.limit) tail = code.limit;
     }
     return {pos, Status::normal};
 }

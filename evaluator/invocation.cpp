@@ -791,7 +791,7 @@ inline const Cell* word_value(const Cell* w) {
 
 }  // namespace
 
-Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
+[[gnu::noinline]] Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
     uint32_t src = native::op_source(op);
     Cell target = *op;  // an op! made from a native or action names it by number, as the op does
     if (src == T_NATIVE || src == T_ACTION) target.header = src; else target = op_target(op);
