@@ -245,8 +245,11 @@ CallFrame* find_in_func(CallFrame* from) {
 }
 
 // Pops every frame above `f` (restoring function contexts); arguments becomes f's own base.
-void pop_above(CallFrame* f) {
-    while (ctop() != f) pop_frame(true);
+inline void pop_above(CallFrame* f) {
+    if (ctop() == f) return;
+    for (CallFrame* g = frame_top - 1; g > f; g--) restore_context(*g);
+    arguments = begin + (f + 1)->saved_args;
+    frame_top = f + 1;
 }
 
 }  // namespace

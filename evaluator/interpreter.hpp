@@ -143,7 +143,7 @@ inline Step eval_simple(Code& code, uint32_t pos, bool no_infix) {
     return {pos + 1, Status::normal};
 }
 
-inline Step eval_argument(Code& code, uint32_t pos) {
+[[gnu::always_inline]] inline Step eval_argument(Code& code, uint32_t pos) {
     if (tracing) [[unlikely]] return {0, Status::normal};
     SeriesBuffer* b = code.buffer();
     uint32_t tail = b->used() >> 4;
