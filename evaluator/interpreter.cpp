@@ -140,13 +140,13 @@ namespace {
         t = v->type();
         if (t == T_NATIVE || t == T_ACTION) {
             Cell fn = *v;
-            Step s = invocation::call_plain(&fn, &code, pos + 1, false, int32_t(pos));
+            Step s = invocation::call_plain(&fn, &code, pos + 1, false, int32_t(pos), c);
             if (!s.pos || s.status != Status::normal) return s;
             return infix_after(code, s.pos, stack::arguments, false);
         }
         if (t == T_FUNCTION) {
             Cell fn = *v;
-            Step s = invocation::call_function_plain(&fn, &code, pos + 1, false, int32_t(pos));
+            Step s = invocation::call_function_plain(&fn, &code, pos + 1, false, int32_t(pos), c);
             if (!s.pos || s.status != Status::normal) return s;
             return infix_after(code, s.pos, stack::arguments, false);
         }
@@ -162,12 +162,12 @@ namespace {
 
 }  // namespace
 
-Step eval_call_front(Code& code, uint32_t pos, const Cell* v) {
+Step eval_call_front(Code& code, uint32_t pos, const Cell* v, const Cell* c) {
     if (!v) return eval_front(code, pos, true);
     Cell* start_top = stack::top;
     Cell fn = *v;
-    Step s = fn.is(T_FUNCTION) ? invocation::call_function_plain(&fn, &code, pos + 1, true, int32_t(pos))
-                               : invocation::call_plain(&fn, &code, pos + 1, true, int32_t(pos));
+    Step s = fn.is(T_FUNCTION) ? invocation::call_function_plain(&fn, &code, pos + 1, true, int32_t(pos), c)
+                               : invocation::call_plain(&fn, &code, pos + 1, true, int32_t(pos), c);
     if (!s.pos || s.status != Status::normal) return s;
     return infix_after(code, s.pos, start_top, true);
 }
@@ -339,8 +339,8 @@ Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
         if (!v) return {0, Status::normal};
         uint32_t t = v->type();
         Cell fn = *v;
-        if (t == T_NATIVE || t == T_ACTION) s = invocation::call_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos));
-        else if (t == T_FUNCTION) s = invocation::call_function_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos));
+        if (t == T_NATIVE || t == T_ACTION) s = invocation::call_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos), c);
+        else if (t == T_FUNCTION) s = invocation::call_function_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos), c);
         else return {0, Status::normal};
         if (!s.pos) return s;
         if (s.status != Status::normal) return s;

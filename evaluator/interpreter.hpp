@@ -91,9 +91,10 @@ Step eval_declined(Code& code, uint32_t pos);
 // anything else; eval_rest then applies the general rule.
 inline Step eval_argument(Code& code, uint32_t pos);
 Step eval_rest(Code& code, uint32_t pos);
-// The quick call of `v`, the native, action or function a word at `pos` names (looked up just
-// now), as eval_front makes it in argument mode; with `v` null, eval_front itself (a set-word).
-Step eval_call_front(Code& code, uint32_t pos, const Cell* v);
+// The quick call of `v`, the native, action or function the word `c` at `pos` names (both read
+// just now), as eval_front makes it in argument mode; with `v` null, eval_front itself (a
+// set-word).
+Step eval_call_front(Code& code, uint32_t pos, const Cell* v, const Cell* c);
 
 // The infix rule from `pos` over the left operand at `start_top` (argument mode).
 Step eval_infix_from(Code& code, uint32_t pos, Cell* start_top);
@@ -160,8 +161,8 @@ inline Step eval_simple(Code& code, uint32_t pos, bool no_infix) {
         t = v->type();
     }
     if (!simple_value(t)) {
-        if (t == T_NATIVE || t == T_ACTION || t == T_FUNCTION) return eval_call_front(code, pos, v);
-        if (t == T_SET_WORD) return eval_call_front(code, pos, nullptr);
+        if (t == T_NATIVE || t == T_ACTION || t == T_FUNCTION) return eval_call_front(code, pos, v, c);
+        if (t == T_SET_WORD) return eval_call_front(code, pos, nullptr, c);
         return {0, Status::normal};
     }
     Cell* start_top = stack::top;

@@ -515,13 +515,13 @@ inline Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, b
 // tracing) whose arguments up to the first refinement are all evaluated ones: the same frame,
 // arguments and result as the general call below, without its bookkeeping. Answers position 0
 // when the call does not qualify (nothing done).
-Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos) {
+Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos, const Cell* word) {
     const ArgListHead* head = list_head(arg_list(fn_in));
     if (!head->plain) return {0, Status::normal};
     uint32_t count = head->count, refinements = head->refinements;
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
-    Root name(quick_name(code, call_pos));
+    Root name(word ? *word : quick_name(code, call_pos));
     stack::mark(name.get(), FRAME_INTERP_NATIVE);
     int32_t refs[32];
     for (uint32_t i = 0; i < refinements; i++) refs[i] = -1;
@@ -546,12 +546,13 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
 
 // The quick call of a function! named by a word in a block, on the same terms as call_plain:
 // its arguments, then false and none! for its refinements and their arguments, then its locals.
-Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos) {
+Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos,
+                         const Cell* word) {
     Handle list = arg_list(fn_in);
     if (!list_head(list)->plain) return {0, Status::normal};
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
-    Root name(quick_name(code, call_pos));
+    Root name(word ? *word : quick_name(code, call_pos));
     stack::mark_func(name.get(), slot->data1);
     stack::set_interp_flag();
     bool collecting = true;

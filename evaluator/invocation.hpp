@@ -80,10 +80,12 @@ interpreter::Step call_operator(const Cell* op, interpreter::Code& code, uint32_
 // of a block (no path, no apply mode, not tracing) whose arguments up to the first refinement
 // are all evaluated ones: the frame, arguments and result of the general call without its
 // bookkeeping. They answer position 0 when the call does not qualify (nothing done).
+// `word` is the calling word at `call_pos` when the caller has just read it (nothing allocated
+// since), else null.
 interpreter::Step call_plain(const Cell* fn, interpreter::Code* code, uint32_t pos, bool arg_mode,
-                             int32_t call_pos);
+                             int32_t call_pos, const Cell* word = nullptr);
 interpreter::Step call_function_plain(const Cell* fn, interpreter::Code* code, uint32_t pos, bool arg_mode,
-                                      int32_t call_pos);
+                                      int32_t call_pos, const Cell* word = nullptr);
 
 // The integer road of an operator: the math or comparison code of an op! made from add,
 // subtract, multiply, divide, remainder or a comparison native (100 + the native's number), or
