@@ -125,12 +125,10 @@ namespace {
 
 // The quick roads of a statement (the top at the result slot) while not tracing, taken on one
 // read of its first cell: a value that evaluates to itself, a word holding one, a word naming a
-// native, action or function, a set-word. Answers position 0 (nothing done) for anything else.
-[[gnu::always_inline]] inline Step statement_front(Code& code, uint32_t pos) {
+// native, action or function, a set-word. `b` and `tail` are the block's buffer and tail as the
+// caller has just read them (pos < tail). Answers position 0 (nothing done) for anything else.
+[[gnu::always_inline]] inline Step statement_front(Code& code, uint32_t pos, SeriesBuffer* b, uint32_t tail) {
     if (tracing) [[unlikely]] return {0, Status::normal};
-    SeriesBuffer* b = code.buffer();
-    uint32_t tail = b->used() >> 4;
-    if (tail > code.limit) tail = code.limit;
     const Cell* c = b->head_cell() + pos;
     uint32_t t = c->type();
     const Cell* v = c;
@@ -180,12 +178,16 @@ Status eval(const Cell* block, bool last) {
     stack::mark(&rw::words::body, FRAME_EVAL);
     uint32_t pos = code.block->data1;
     if (tracing) [[unlikely]] tracing::fire(tracing::EV_ENTER, code.block.get(), pos, nullptr, nullptr);
-    if (pos >= code.tail()) {
+    // The buffer and the tail, read anew after each statement (it may have changed the block).
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = b->used() >> 4;
+    if (tail > code.limit) tail = code.limit;
+    if (pos >= tail) {
         *stack::arguments = cells::make_unset();
         stack::top = stack::arguments + 1;
     } else {
         // The library's own code leaves near at the user's code that called into it.
-        bool user = !(code.buffer()->flags & SER_LIBRARY);
+        bool user = !(b->flags & SER_LIBRARY);
         if (user) near_cell = code.block.cell;
         while (true) {
             if (user) {
@@ -193,12 +195,15 @@ Status eval(const Cell* block, bool last) {
                 near_cell.data2 = code.node();
             }
             // The top is at the result slot: the quick road's push is the statement's result.
-            Step s = statement_front(code, pos);
+            Step s = statement_front(code, pos, b, tail);
             if (!s.pos) s = eval_general(code, pos, false, false, false);
             if (s.status != Status::normal) [[unlikely]] return s.status;
             pos = s.pos;
             if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXPR, code.block.get(), pos, nullptr, stack::arguments);
-            if (pos >= code.tail()) break;
+            b = code.buffer();
+            tail = b->used() >> 4;
+            if (tail > code.limit) tail = code.limit;
+            if (pos >= tail) break;
             stack::top = stack::arguments;
         }
     }
