@@ -72,8 +72,8 @@ inline const Cell* quiet_value(const Cell* w) {
 }
 
 // The operator `op` over a number at `left` (an argument-stack cell, the top one) and the
-// number `right`, computed in place when the quick roads cover them: integer with integer, a
-// float with an integer or float on either side. Answers false (nothing done) otherwise.
+// number `right`, computed in place when the quick roads cover them (invocation::quick_numbers).
+// Answers false (nothing done) otherwise.
 [[gnu::always_inline]] inline bool quick_pair(const Cell* op, Cell* left, const Cell* right) {
     uint32_t lt = left->type(), rt = right->type();
     int which = invocation::quick_op(op);
@@ -81,9 +81,10 @@ inline const Cell* quiet_value(const Cell* w) {
     Cell result;
     if (lt == T_INTEGER && rt == T_INTEGER) {
         if (!invocation::quick_integer(which, cells::integer(*left), cells::integer(*right), result)) return false;
-    } else if (lt == T_FLOAT && (rt == T_FLOAT || rt == T_INTEGER)) {
+    } else if (rt == T_FLOAT || rt == T_INTEGER) {
+        double a = lt == T_INTEGER ? double(cells::integer(*left)) : left->get_float();
         double b = rt == T_INTEGER ? double(cells::integer(*right)) : right->get_float();
-        if (!invocation::quick_float(which, left->get_float(), b, result)) return false;
+        if (!invocation::quick_float(which, a, b, result)) return false;
     } else {
         return false;
     }

@@ -797,19 +797,19 @@ inline const Cell* word_value(const Cell* w) {
     Cell target = *op;  // an op! made from a native or action names it by number, as the op does
     if (src == T_NATIVE || src == T_ACTION) target.header = src; else target = op_target(op);
     uint32_t kind = target.type();
-    if (!interpreter::tracing && pos + 1 < code.tail() && start_top->is(T_INTEGER) &&
+    if (!interpreter::tracing && pos + 1 < code.tail() && (start_top->is(T_INTEGER) || start_top->is(T_FLOAT)) &&
         (kind == T_ACTION || kind == T_NATIVE)) {
         // A native's or action's value names its entry by number: nothing here needs rooting
         // until the general call below.
         int which = quick_op(op);
         if (which >= 0) {
             stack::top = start_top + 1;
-            // The right operand without infix: an integer written there or held by a word is
+            // The right operand without infix: a number written there or held by a word is
             // taken as is, anything else is evaluated.
             Step r;
             const Cell* next = code.at(pos + 1);
-            const Cell* known = next->is(T_INTEGER) ? next : next->is(T_WORD) ? word_value(next) : nullptr;
-            if (known && known->is(T_INTEGER)) {
+            const Cell* known = next->is(T_WORD) ? word_value(next) : next;
+            if (known && (known->is(T_INTEGER) || known->is(T_FLOAT))) {
                 stack::push(known);
                 r = {pos + 2, Status::normal};
             } else {
@@ -818,8 +818,7 @@ inline const Cell* word_value(const Cell* w) {
             }
             Cell* right = start_top + 1;
             Cell result;
-            if (right->is(T_INTEGER) &&
-                quick_integer(which, cells::integer(*start_top), cells::integer(*right), result)) {
+            if (quick_numbers(which, start_top, right, result)) {
                 *start_top = result;
                 stack::top = start_top + 1;
                 return {r.pos, Status::normal};

@@ -72,7 +72,7 @@ inline const ArgEntry* list_entries(Handle node) {
 // An infix call of the operator `op` (the value of the word at `pos`): the left operand is the
 // cell at `start_top`; the right operand is fetched after the word with infix suppressed. Integer
 // and float operands of the arithmetic and comparison operators are computed without a frame,
-// with the result the general path gives.
+// with the result the general path gives, whatever the right operand's expression.
 interpreter::Step call_operator(const Cell* op, interpreter::Code& code, uint32_t pos, Cell* start_top,
                                 bool arg_mode);
 
@@ -161,6 +161,19 @@ inline bool quick_float(int which, double a, double b, Cell& result) {
     default:
         return false;
     }
+}
+
+// The road above over two number cells: integer with integer, a float! with an integer! or
+// float! on either side (the integer taken as a float, as the general call takes it). Answers
+// false (nothing done) for other operands and where the roads above decline.
+inline bool quick_numbers(int which, const Cell* left, const Cell* right, Cell& result) {
+    uint32_t lt = left->type(), rt = right->type();
+    if (lt == T_INTEGER && rt == T_INTEGER)
+        return quick_integer(which, cells::integer(*left), cells::integer(*right), result);
+    if ((lt != T_FLOAT && lt != T_INTEGER) || (rt != T_FLOAT && rt != T_INTEGER)) return false;
+    double a = lt == T_INTEGER ? double(cells::integer(*left)) : left->get_float();
+    double b = rt == T_INTEGER ? double(cells::integer(*right)) : right->get_float();
+    return quick_float(which, a, b, result);
 }
 
 // The function value an op! stands for: the function! or routine! it keeps, or the native! or
