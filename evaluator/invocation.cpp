@@ -516,6 +516,7 @@ inline Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, b
 // arguments and result as the general call below, without its bookkeeping. Answers position 0
 // when the call does not qualify (nothing done).
 Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos, const Cell* word) {
+    if (!list_ready(fn_in)) word = nullptr;  // making the list allocates: the word is read anew
     const ArgListHead* head = list_head(arg_list(fn_in));
     if (!head->plain) return {0, Status::normal};
     uint32_t count = head->count, refinements = head->refinements;
@@ -548,6 +549,7 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
 // its arguments, then false and none! for its refinements and their arguments, then its locals.
 Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos,
                          const Cell* word) {
+    if (!list_ready(fn_in)) word = nullptr;  // as in call_plain
     Handle list = arg_list(fn_in);
     if (!list_head(list)->plain) return {0, Status::normal};
     uint32_t start = pos;

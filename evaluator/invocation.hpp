@@ -57,6 +57,9 @@ struct ArgListHead {
 // The list of a function value, built on first use. Answers the binary! node; the header and
 // the entries follow from its head (valid until the next allocation).
 Handle make_arg_list(const Cell* fn);
+inline bool list_ready(const Cell* fn) {  // arg_list answers without allocating
+    return (memory::buffer_of(fn->data3)->head_cell() + 1)->is(T_BINARY);
+}
 inline Handle arg_list(const Cell* fn) {
     const Cell* cache = memory::buffer_of(fn->data3)->head_cell() + 1;
     if (cache->is(T_BINARY)) [[likely]] return cache->data2;
