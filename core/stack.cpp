@@ -50,7 +50,7 @@ Cell* context_cell(Handle ctx) { return memory::buffer_of(ctx)->head_cell(); }
     raise_error("internal", "stack-overflow");
 }
 
-void restore_context(const CallFrame& f) {
+[[gnu::always_inline]] inline void restore_context(const CallFrame& f) {
     if ((f.header >> 24 & 0x0F) == FRAME_FUNC && f.func_ctx) context_cell(f.func_ctx)->data2 = f.saved_values;
 }
 
@@ -114,10 +114,6 @@ static inline Cell* push_frame(const Cell* name, uint32_t kind, Handle ctx, uint
 }
 
 
-Cell* mark_func(const Cell* name, Handle ctx) {
-    return push_frame(name, FRAME_FUNC, ctx, ctx ? context_cell(ctx)->data2 : 0);
-}
-
 Cell* mark_func_body(const Cell* name, Handle ctx) {
     if (ctx) context_cell(ctx)->data2 = index_of(arguments) + 1;
     return push_frame(name, FRAME_FUNC_BODY, 0, 0);
@@ -170,21 +166,12 @@ void revert_error() {
 // ---- leaving frames ----
 
 // Pops the top frame; returns the old arguments base.
-static inline Cell* pop_frame(bool restore) {
+[[gnu::always_inline]] static inline Cell* pop_frame(bool restore) {
+    if (restore) return pop_frame_restoring();
     CallFrame* f = --frame_top;
-    if (restore) restore_context(*f);
     Cell* old = arguments;
     arguments = begin + f->saved_args;
     return old;
-}
-
-void unwind_func() { top = pop_frame(true) + 1; }
-
-
-void unwind_func_last() {
-    Cell* old = pop_frame(true);
-    *arguments = *old;
-    top = old + 1;
 }
 
 void unwind_drop() {
@@ -258,8 +245,11 @@ CallFrame* find_in_func(CallFrame* from) {
 }
 
 // Pops every frame above `f` (restoring function contexts); arguments becomes f's own base.
-void pop_above(CallFrame* f) {
-    while (ctop() != f) pop_frame(true);
+inline void pop_above(CallFrame* f) {
+    if (ctop() == f) return;
+    for (CallFrame* g = frame_top - 1; g > f; g--) restore_context(*g);
+    arguments = begin + (f + 1)->saved_args;
+    frame_top = f + 1;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "core/memory.hpp"
 #include "core/runtime.hpp"
 #include "core/value.hpp"
 
@@ -71,7 +72,16 @@ void make_stacks(Handle& arg_node, Handle& frame_node);
     arguments = top;
     return arguments;
 }
-Cell* mark_func(const Cell* name, Handle ctx);
+// A function frame: the function's context (its values are pointed at the frame by the
+// caller) and the values it had, put back when the frame is left. Inline: every call of a
+// function! marks one.
+[[gnu::always_inline]] inline Cell* mark_func(const Cell* name, Handle ctx) {
+    Cell* base = mark(name, FRAME_FUNC);
+    CallFrame* f = frame_top - 1;
+    f->func_ctx = ctx;
+    f->saved_values = ctx ? memory::buffer_of(ctx)->head_cell()->data2 : 0;
+    return base;
+}
 Cell* mark_func_body(const Cell* name, Handle ctx);
 inline Cell* mark_native(const Cell* name) { return mark(name, FRAME_NATIVE); }
 inline Cell* mark_try(const Cell* name) { return mark(name, FRAME_TRY); }
@@ -133,8 +143,21 @@ inline Cell* arg(int i) { return arguments + i; }
     *arguments = *old;
     top = old + 1;
 }
-void unwind_func();
-void unwind_func_last();
+// Leaving a frame of any kind: a function frame gives its context back the values it had.
+[[gnu::always_inline]] inline Cell* pop_frame_restoring() {
+    CallFrame* f = --frame_top;
+    if ((f->header >> 24 & 0x0F) == FRAME_FUNC && f->func_ctx)
+        memory::buffer_of(f->func_ctx)->head_cell()->data2 = f->saved_values;
+    Cell* old = arguments;
+    arguments = begin + f->saved_args;
+    return old;
+}
+[[gnu::always_inline]] inline void unwind_func() { top = pop_frame_restoring() + 1; }
+[[gnu::always_inline]] inline void unwind_func_last() {
+    Cell* old = pop_frame_restoring();
+    *arguments = *old;
+    top = old + 1;
+}
 void unwind_drop();
 void unwind_func_drop();
 void unwind_discard();

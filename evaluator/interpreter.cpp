@@ -71,6 +71,28 @@ inline const Cell* quiet_value(const Cell* w) {
     return context::reachable_value(context::cell(ctx), w->data3);
 }
 
+// The operator `op` over a number at `left` (an argument-stack cell, the top one) and the
+// number `right`, computed in place when the quick roads cover them (invocation::quick_numbers).
+// Answers false (nothing done) otherwise.
+[[gnu::always_inline]] inline bool quick_pair(const Cell* op, Cell* left, const Cell* right) {
+    uint32_t lt = left->type(), rt = right->type();
+    int which = invocation::quick_op(op);
+    if (which < 0) return false;
+    Cell result;
+    if (lt == T_INTEGER && rt == T_INTEGER) {
+        if (!invocation::quick_integer(which, cells::integer(*left), cells::integer(*right), result)) return false;
+    } else if (rt == T_FLOAT || rt == T_INTEGER) {
+        double a = lt == T_INTEGER ? double(cells::integer(*left)) : left->get_float();
+        double b = rt == T_INTEGER ? double(cells::integer(*right)) : right->get_float();
+        if (!invocation::quick_float(which, a, b, result)) return false;
+    } else {
+        return false;
+    }
+    *left = result;
+    stack::top = left + 1;
+    return true;
+}
+
 [[noreturn]] void raise1(const char* category, const char* id, const Cell* a) {
     stack::raise_error(category, id, {a});
 }
@@ -97,7 +119,59 @@ void init() {
 namespace {
 [[gnu::noinline]] Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
 Step eval_front(Code& code, uint32_t pos, bool arg_mode);
+inline Step infix_after(Code& code, uint32_t pos, Cell* start_top, bool arg_mode);
 }
+
+namespace {
+
+// The quick roads of a statement (the top at the result slot) while not tracing, taken on one
+// read of its first cell: a value that evaluates to itself, a word holding one, a word naming a
+// native, action or function, a set-word. `b` and `tail` are the block's buffer and tail as the
+// caller has just read them (pos < tail). Answers position 0 (nothing done) for anything else.
+[[gnu::always_inline]] inline Step statement_front(Code& code, uint32_t pos, SeriesBuffer* b, uint32_t tail) {
+    if (tracing) [[unlikely]] return {0, Status::normal};
+    const Cell* c = b->head_cell() + pos;
+    uint32_t t = c->type();
+    const Cell* v = c;
+    if (t == T_WORD) {
+        v = quiet_value(c);
+        if (!v) return {0, Status::normal};
+        t = v->type();
+        if (t == T_NATIVE || t == T_ACTION) {
+            Cell fn = *v;
+            Step s = invocation::call_plain(&fn, &code, pos + 1, false, int32_t(pos), c);
+            if (!s.pos || s.status != Status::normal) return s;
+            return infix_after(code, s.pos, stack::arguments, false);
+        }
+        if (t == T_FUNCTION) {
+            Cell fn = *v;
+            Step s = invocation::call_function_plain(&fn, &code, pos + 1, false, int32_t(pos), c);
+            if (!s.pos || s.status != Status::normal) return s;
+            return infix_after(code, s.pos, stack::arguments, false);
+        }
+    } else if (t == T_SET_WORD) {
+        return eval_front(code, pos, false);
+    }
+    if (!simple_value(t)) return {0, Status::normal};
+    Cell* start_top = stack::top;
+    stack::push(v);
+    if (pos + 1 < tail && (c + 1)->is(T_WORD)) return eval_infix_from(code, pos + 1, start_top);
+    return {pos + 1, Status::normal};
+}
+
+}  // namespace
+
+Step eval_call_front(Code& code, uint32_t pos, const Cell* v, const Cell* c) {
+    if (!v) return eval_front(code, pos, true);
+    Cell* start_top = stack::top;
+    Cell fn = *v;
+    Step s = fn.is(T_FUNCTION) ? invocation::call_function_plain(&fn, &code, pos + 1, true, int32_t(pos), c)
+                               : invocation::call_plain(&fn, &code, pos + 1, true, int32_t(pos), c);
+    if (!s.pos || s.status != Status::normal) return s;
+    return infix_after(code, s.pos, start_top, true);
+}
+
+Step eval_rest(Code& code, uint32_t pos) { return eval_general(code, pos, false, true, false); }
 
 Status eval(const Cell* block, bool last) {
     Code code(*block);
@@ -105,12 +179,16 @@ Status eval(const Cell* block, bool last) {
     stack::mark(&rw::words::body, FRAME_EVAL);
     uint32_t pos = code.block->data1;
     if (tracing) [[unlikely]] tracing::fire(tracing::EV_ENTER, code.block.get(), pos, nullptr, nullptr);
-    if (pos >= code.tail()) {
+    // The buffer and the tail, read anew after each statement (it may have changed the block).
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = b->used() >> 4;
+    if (tail > code.limit) tail = code.limit;
+    if (pos >= tail) {
         *stack::arguments = cells::make_unset();
         stack::top = stack::arguments + 1;
     } else {
         // The library's own code leaves near at the user's code that called into it.
-        bool user = !(code.buffer()->flags & SER_LIBRARY);
+        bool user = !(b->flags & SER_LIBRARY);
         if (user) near_cell = code.block.cell;
         while (true) {
             if (user) {
@@ -118,13 +196,15 @@ Status eval(const Cell* block, bool last) {
                 near_cell.data2 = code.node();
             }
             // The top is at the result slot: the quick road's push is the statement's result.
-            Step s = eval_simple(code, pos, false);
-            if (!s.pos) s = eval_front(code, pos, false);
+            Step s = statement_front(code, pos, b, tail);
             if (!s.pos) s = eval_general(code, pos, false, false, false);
             if (s.status != Status::normal) [[unlikely]] return s.status;
             pos = s.pos;
             if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXPR, code.block.get(), pos, nullptr, stack::arguments);
-            if (pos >= code.tail()) break;
+            b = code.buffer();
+            tail = b->used() >> 4;
+            if (tail > code.limit) tail = code.limit;
+            if (pos >= tail) break;
             stack::top = stack::arguments;
         }
     }
@@ -165,51 +245,39 @@ namespace {
 }
 
 // The infix rule, applied after each expression until the next value is not an operator word.
+// The buffer and the tail are read once, and again only after a call that may have allocated or
+// changed the block.
 Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
-    while (true) {
-        SeriesBuffer* b = code.buffer();  // one read of the buffer for the tail and the cell
-        uint32_t tail = b->used() >> 4;
-        if (pos >= tail || pos >= code.limit) break;
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = b->used() >> 4;
+    if (tail > code.limit) tail = code.limit;
+    while (pos < tail) {
         const Cell* w = b->head_cell() + pos;
         if (!w->is(T_WORD)) break;
         const Cell* v = quiet_value(w);
         if (!v || !v->is(T_OP)) break;
         if (tracing) [[unlikely]] {
             if (!(v = traced_operator(code, pos))) break;
-        } else if (pos + 1 < tail && pos + 1 < code.limit && start_top->is(T_INTEGER)) {
-            // Integer operands written in place or held by words: the result at once, with
+        } else if (pos + 1 < tail) {
+            // Number operands written in place or held by words: the result at once, with
             // nothing pushed (nothing here allocates, so the cells read stay good).
-            int which = invocation::quick_op(v);
-            const Cell* right = w + 1;
-            if (right->is(T_WORD)) right = quiet_value(right);
-            Cell result;
-            if (which >= 0 && right && right->is(T_INTEGER) &&
-                invocation::quick_integer(which, cells::integer(*start_top), cells::integer(*right), result)) {
-                *start_top = result;
-                stack::top = start_top + 1;
-                pos += 2;
-                continue;
-            }
-        } else if (pos + 1 < tail && pos + 1 < code.limit && start_top->is(T_FLOAT)) {
-            // A float on the left, a float or integer on the right: the same without a frame.
-            int which = invocation::quick_op(v);
-            const Cell* right = w + 1;
-            if (right->is(T_WORD)) right = quiet_value(right);
-            Cell result;
-            if (which >= 0 && right && (right->is(T_FLOAT) || right->is(T_INTEGER)) &&
-                invocation::quick_float(which, start_top->get_float(),
-                                        right->is(T_INTEGER) ? double(cells::integer(*right)) : right->get_float(),
-                                        result)) {
-                *start_top = result;
-                stack::top = start_top + 1;
-                pos += 2;
-                continue;
+            uint32_t lt = start_top->type();
+            if (lt == T_INTEGER || lt == T_FLOAT) {
+                const Cell* right = w + 1;
+                if (right->is(T_WORD)) right = quiet_value(right);
+                if (right && quick_pair(v, start_top, right)) {
+                    pos += 2;
+                    continue;
+                }
             }
         }
         stack::top = start_top;
         Step s = invocation::call_operator(v, code, pos, start_top, arg_mode);
         if (s.status != Status::normal) return s;
         pos = s.pos;
+        b = code.buffer();
+        tail = b->used() >> 4;
+        if (tail > code.limit) tail = code.limit;
     }
     return {pos, Status::normal};
 }
@@ -277,8 +345,8 @@ Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
         if (!v) return {0, Status::normal};
         uint32_t t = v->type();
         Cell fn = *v;
-        if (t == T_NATIVE || t == T_ACTION) s = invocation::call_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos));
-        else if (t == T_FUNCTION) s = invocation::call_function_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos));
+        if (t == T_NATIVE || t == T_ACTION) s = invocation::call_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos), c);
+        else if (t == T_FUNCTION) s = invocation::call_function_plain(&fn, &code, pos + 1, arg_mode, int32_t(pos), c);
         else return {0, Status::normal};
         if (!s.pos) return s;
         if (s.status != Status::normal) return s;
@@ -287,8 +355,8 @@ Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
         Cell word = *c;
         stack::mark(&word, FRAME_INTERP_NATIVE);
         stack::push(&word);
-        s = eval_simple(code, pos + 1, false);
-        if (!s.pos) s = eval_declined(code, pos + 1);
+        s = eval_argument(code, pos + 1);
+        if (!s.pos) s = eval_general(code, pos + 1, false, true, false);
         if (s.status != Status::normal) return s;
         Cell* result = stack::arguments + 1;
         if (result->is(T_UNSET)) raise1("script", "need-value", stack::arguments);

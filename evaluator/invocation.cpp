@@ -469,20 +469,19 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
         Cell w = word_of(list_entries(arg_list(fn))[i]);
         stack::raise_error("script", "no-arg", {name, &w});
     }
-    Step s = interpreter::eval_declined(*code, pos);
+    Step s = interpreter::eval_rest(*code, pos);
     if (s.status == Status::normal) check_type(name, stack::top - 1, list_entries(arg_list(fn))[i]);
     return s;
 }
 
-// Argument i of the quick call of `fn` (a stack cell): a simple expression, else the general
-// rule (no-arg at the end of the block), then its type check. The entry is read anew from the
-// function value after the evaluation: it may run a collection that moves the list's buffer
-// or, explicitly asked, its node.
+// Argument i of the quick call of `fn` (a stack cell), whose entry `e` is a copy taken before
+// the evaluation (which may move the list): a simple expression, else the general rule (no-arg
+// at the end of the block), then its type check.
 [[gnu::always_inline]] inline Step fetch_evaluated(Code* code, uint32_t pos, const Cell* name, const Cell* fn,
-                                                   uint32_t i) {
-    Step s = interpreter::eval_simple(*code, pos, false);
+                                                   uint32_t i, const ArgEntry& e) {
+    Step s = interpreter::eval_argument(*code, pos);
     if (!s.pos) return fetch_general(code, pos, name, fn, i);
-    if (s.status == Status::normal) check_type(name, stack::top - 1, list_entries(arg_list(fn))[i]);
+    if (s.status == Status::normal) check_type(name, stack::top - 1, e);
     return s;
 }
 
@@ -516,21 +515,22 @@ inline Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, b
 // tracing) whose arguments up to the first refinement are all evaluated ones: the same frame,
 // arguments and result as the general call below, without its bookkeeping. Answers position 0
 // when the call does not qualify (nothing done).
-Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos) {
+Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos, const Cell* word) {
+    if (!list_ready(fn_in)) word = nullptr;  // making the list allocates: the word is read anew
     const ArgListHead* head = list_head(arg_list(fn_in));
     if (!head->plain) return {0, Status::normal};
     uint32_t count = head->count, refinements = head->refinements;
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
-    Root name(quick_name(code, call_pos));
+    Root name(word ? *word : quick_name(code, call_pos));
     stack::mark(name.get(), FRAME_INTERP_NATIVE);
     int32_t refs[32];
     for (uint32_t i = 0; i < refinements; i++) refs[i] = -1;
     for (uint32_t i = 0; i < count; i++) {
-        uint8_t kind = list_entries(arg_list(slot))[i].kind;
-        if (kind == ARG_REFINEMENT) break;
-        if (kind != ARG_EVAL) continue;
-        Step s = fetch_evaluated(code, pos, name.get(), slot, i);
+        const ArgEntry e = list_entries(arg_list(slot))[i];  // read anew: the list may have moved
+        if (e.kind == ARG_REFINEMENT) break;
+        if (e.kind != ARG_EVAL) continue;
+        Step s = fetch_evaluated(code, pos, name.get(), slot, i, e);
         pos = s.pos;
         if (s.status != Status::normal) return s;
     }
@@ -547,12 +547,14 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
 
 // The quick call of a function! named by a word in a block, on the same terms as call_plain:
 // its arguments, then false and none! for its refinements and their arguments, then its locals.
-Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos) {
+Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos,
+                         const Cell* word) {
+    if (!list_ready(fn_in)) word = nullptr;  // as in call_plain
     Handle list = arg_list(fn_in);
     if (!list_head(list)->plain) return {0, Status::normal};
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
-    Root name(quick_name(code, call_pos));
+    Root name(word ? *word : quick_name(code, call_pos));
     stack::mark_func(name.get(), slot->data1);
     stack::set_interp_flag();
     bool collecting = true;
@@ -568,7 +570,7 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
             Cell none = cells::make_none();
             stack::push(&none);
         } else {
-            Step s = fetch_evaluated(code, pos, name.get(), slot, i);
+            Step s = fetch_evaluated(code, pos, name.get(), slot, i, e);
             pos = s.pos;
             if (s.status != Status::normal) return s;
         }
@@ -792,24 +794,24 @@ inline const Cell* word_value(const Cell* w) {
 
 }  // namespace
 
-Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
+[[gnu::noinline]] Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
     uint32_t src = native::op_source(op);
     Cell target = *op;  // an op! made from a native or action names it by number, as the op does
     if (src == T_NATIVE || src == T_ACTION) target.header = src; else target = op_target(op);
     uint32_t kind = target.type();
-    if (!interpreter::tracing && pos + 1 < code.tail() && start_top->is(T_INTEGER) &&
+    if (!interpreter::tracing && pos + 1 < code.tail() && (start_top->is(T_INTEGER) || start_top->is(T_FLOAT)) &&
         (kind == T_ACTION || kind == T_NATIVE)) {
         // A native's or action's value names its entry by number: nothing here needs rooting
         // until the general call below.
         int which = quick_op(op);
         if (which >= 0) {
             stack::top = start_top + 1;
-            // The right operand without infix: an integer written there or held by a word is
+            // The right operand without infix: a number written there or held by a word is
             // taken as is, anything else is evaluated.
             Step r;
             const Cell* next = code.at(pos + 1);
-            const Cell* known = next->is(T_INTEGER) ? next : next->is(T_WORD) ? word_value(next) : nullptr;
-            if (known && known->is(T_INTEGER)) {
+            const Cell* known = next->is(T_WORD) ? word_value(next) : next;
+            if (known && (known->is(T_INTEGER) || known->is(T_FLOAT))) {
                 stack::push(known);
                 r = {pos + 2, Status::normal};
             } else {
@@ -818,8 +820,7 @@ Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bo
             }
             Cell* right = start_top + 1;
             Cell result;
-            if (right->is(T_INTEGER) &&
-                quick_integer(which, cells::integer(*start_top), cells::integer(*right), result)) {
+            if (quick_numbers(which, start_top, right, result)) {
                 *start_top = result;
                 stack::top = start_top + 1;
                 return {r.pos, Status::normal};

@@ -57,6 +57,9 @@ struct ArgListHead {
 // The list of a function value, built on first use. Answers the binary! node; the header and
 // the entries follow from its head (valid until the next allocation).
 Handle make_arg_list(const Cell* fn);
+inline bool list_ready(const Cell* fn) {  // arg_list answers without allocating
+    return (memory::buffer_of(fn->data3)->head_cell() + 1)->is(T_BINARY);
+}
 inline Handle arg_list(const Cell* fn) {
     const Cell* cache = memory::buffer_of(fn->data3)->head_cell() + 1;
     if (cache->is(T_BINARY)) [[likely]] return cache->data2;
@@ -72,7 +75,7 @@ inline const ArgEntry* list_entries(Handle node) {
 // An infix call of the operator `op` (the value of the word at `pos`): the left operand is the
 // cell at `start_top`; the right operand is fetched after the word with infix suppressed. Integer
 // and float operands of the arithmetic and comparison operators are computed without a frame,
-// with the result the general path gives.
+// with the result the general path gives, whatever the right operand's expression.
 interpreter::Step call_operator(const Cell* op, interpreter::Code& code, uint32_t pos, Cell* start_top,
                                 bool arg_mode);
 
@@ -80,10 +83,12 @@ interpreter::Step call_operator(const Cell* op, interpreter::Code& code, uint32_
 // of a block (no path, no apply mode, not tracing) whose arguments up to the first refinement
 // are all evaluated ones: the frame, arguments and result of the general call without its
 // bookkeeping. They answer position 0 when the call does not qualify (nothing done).
+// `word` is the calling word at `call_pos` when the caller has just read it (nothing allocated
+// since), else null.
 interpreter::Step call_plain(const Cell* fn, interpreter::Code* code, uint32_t pos, bool arg_mode,
-                             int32_t call_pos);
+                             int32_t call_pos, const Cell* word = nullptr);
 interpreter::Step call_function_plain(const Cell* fn, interpreter::Code* code, uint32_t pos, bool arg_mode,
-                                      int32_t call_pos);
+                                      int32_t call_pos, const Cell* word = nullptr);
 
 // The integer road of an operator: the math or comparison code of an op! made from add,
 // subtract, multiply, divide, remainder or a comparison native (100 + the native's number), or
@@ -159,6 +164,19 @@ inline bool quick_float(int which, double a, double b, Cell& result) {
     default:
         return false;
     }
+}
+
+// The road above over two number cells: integer with integer, a float! with an integer! or
+// float! on either side (the integer taken as a float, as the general call takes it). Answers
+// false (nothing done) for other operands and where the roads above decline.
+inline bool quick_numbers(int which, const Cell* left, const Cell* right, Cell& result) {
+    uint32_t lt = left->type(), rt = right->type();
+    if (lt == T_INTEGER && rt == T_INTEGER)
+        return quick_integer(which, cells::integer(*left), cells::integer(*right), result);
+    if ((lt != T_FLOAT && lt != T_INTEGER) || (rt != T_FLOAT && rt != T_INTEGER)) return false;
+    double a = lt == T_INTEGER ? double(cells::integer(*left)) : left->get_float();
+    double b = rt == T_INTEGER ? double(cells::integer(*right)) : right->get_float();
+    return quick_float(which, a, b, result);
 }
 
 // The function value an op! stands for: the function! or routine! it keeps, or the native! or
