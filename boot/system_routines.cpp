@@ -397,11 +397,7 @@ void cause_error() {
     Root a[3];
     int n = 0;
     if (block_kind_q(args->type())) {
-        Root code(cells::make_series(T_BLOCK, memory::make_cells(2)));
-        memory::buffer_of(code->data2)->flags |= SER_LIBRARY;  // near stays at the caller
-        word::load_in("reduce", code.get());
-        *buffer::alloc_block_tail(code.get()) = args.cell;
-        stack::raise_if_pending(interpreter::eval(code.get(), true));
+        stack::raise_if_pending(interpreter::call_library("reduce", {args.get()}));
         args.cell = *stack::arguments;
         int32_t len = block::ks_length_q(args.get());
         for (; n < 3 && n < len; n++) a[n].cell = block::ks_head(args.get())[n];

@@ -53,17 +53,21 @@ int32_t decode_checked(const uint8_t* b, int len) {
     return int32_t(cp);
 }
 
-int32_t csi_key(const std::string& params, uint8_t final) {
-    switch (final) {
+int32_t ss3_key(uint8_t b) {
+    switch (b) {
     case 'A': return le::KEY_UP;
     case 'B': return le::KEY_DOWN;
     case 'C': return le::KEY_RIGHT;
     case 'D': return le::KEY_LEFT;
     case 'H': return le::KEY_HOME;
     case 'F': return le::KEY_END;
-    case '~': break;
     default: return le::KEY_NONE;
     }
+}
+
+int32_t csi_key(const std::string& params, uint8_t final) {
+    // The letter forms are those of SS3 (their parameters, modifiers, are ignored).
+    if (final != '~') return ss3_key(final);
     // "n~" or "n;m~" (m: modifiers, which these keys ignore).
     int n = 0;
     size_t i = 0;
@@ -77,18 +81,6 @@ int32_t csi_key(const std::string& params, uint8_t final) {
     case 3: return le::KEY_DELETE;
     case 5: return le::KEY_PAGE_UP;
     case 6: return le::KEY_PAGE_DOWN;
-    default: return le::KEY_NONE;
-    }
-}
-
-int32_t ss3_key(uint8_t b) {
-    switch (b) {
-    case 'A': return le::KEY_UP;
-    case 'B': return le::KEY_DOWN;
-    case 'C': return le::KEY_RIGHT;
-    case 'D': return le::KEY_LEFT;
-    case 'H': return le::KEY_HOME;
-    case 'F': return le::KEY_END;
     default: return le::KEY_NONE;
     }
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/boot.hpp"
+#include "core/buffer.hpp"
 #include "core/cells.hpp"
 #include "core/context.hpp"
 #include "core/runtime_words.hpp"
@@ -13,6 +14,7 @@
 #include "core/type_registry.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/invocation.hpp"
 #include "evaluator/tracing.hpp"
 
@@ -181,8 +183,7 @@ Status eval(const Cell* block, bool last) {
     if (tracing) [[unlikely]] tracing::fire(tracing::EV_ENTER, code.block.get(), pos, nullptr, nullptr);
     // The buffer and the tail, read anew after each statement (it may have changed the block).
     SeriesBuffer* b = code.buffer();
-    uint32_t tail = b->used() >> 4;
-    if (tail > code.limit) tail = code.limit;
+    uint32_t tail = code.tail_in(b);
     if (pos >= tail) {
         *stack::arguments = cells::make_unset();
         stack::top = stack::arguments + 1;
@@ -202,8 +203,7 @@ Status eval(const Cell* block, bool last) {
             pos = s.pos;
             if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXPR, code.block.get(), pos, nullptr, stack::arguments);
             b = code.buffer();
-            tail = b->used() >> 4;
-            if (tail > code.limit) tail = code.limit;
+            tail = code.tail_in(b);
             if (pos >= tail) break;
             stack::top = stack::arguments;
         }
@@ -211,6 +211,18 @@ Status eval(const Cell* block, bool last) {
     if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXIT, code.block.get(), code.tail(), nullptr, stack::arguments);
     close(!last);
     return Status::normal;
+}
+
+Status call_library(std::string_view word, std::initializer_list<const Cell*> values) {
+    Root code(cells::make_series(T_BLOCK, memory::make_cells(uint32_t(1 + 2 * values.size()))));
+    memory::buffer_of(code->data2)->flags |= SER_LIBRARY;
+    word::load_in(word, code.get());
+    for (const Cell* v : values) {
+        word::load_in("quote", code.get());
+        Cell* slot = buffer::alloc_block_tail(code.get());
+        *slot = *v;  // read after the allocation
+    }
+    return eval(code.get(), true);
 }
 
 Step eval_next(const Cell* block, uint32_t pos, bool arg_mode) {
@@ -249,8 +261,7 @@ namespace {
 // changed the block.
 Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
     SeriesBuffer* b = code.buffer();
-    uint32_t tail = b->used() >> 4;
-    if (tail > code.limit) tail = code.limit;
+    uint32_t tail = code.tail_in(b);
     while (pos < tail) {
         const Cell* w = b->head_cell() + pos;
         if (!w->is(T_WORD)) break;
@@ -276,8 +287,7 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
         if (s.status != Status::normal) return s;
         pos = s.pos;
         b = code.buffer();
-        tail = b->used() >> 4;
-        if (tail > code.limit) tail = code.limit;
+        tail = code.tail_in(b);
     }
     return {pos, Status::normal};
 }
@@ -334,8 +344,7 @@ namespace {
 Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
     if (tracing) [[unlikely]] return {0, Status::normal};
     SeriesBuffer* b = code.buffer();
-    uint32_t tail = b->used() >> 4;
-    if (tail > code.limit) tail = code.limit;
+    uint32_t tail = code.tail_in(b);
     if (pos >= tail) return {0, Status::normal};
     const Cell* c = b->head_cell() + pos;
     Cell* start_top = stack::top;

@@ -16,6 +16,9 @@
 // interpreter then returns at once without touching the stacks, up to the receiver.
 #pragma once
 
+#include <initializer_list>
+#include <string_view>
+
 #include <cstdint>
 
 #include "core/collector.hpp"
@@ -37,8 +40,10 @@ struct Code {
     // The cell at a position (valid until the next allocation).
     Cell* at(uint32_t pos) const { return buffer()->head_cell() + pos; }
     // Cells in the buffer: positions run up to this tail.
-    uint32_t tail() const {
-        uint32_t t = buffer()->used() >> 4;
+    uint32_t tail() const { return tail_in(buffer()); }
+    // The same, over the buffer already looked up.
+    uint32_t tail_in(const SeriesBuffer* b) const {
+        uint32_t t = b->used() >> 4;
         return t < limit ? t : limit;
     }
 };
@@ -70,6 +75,11 @@ Cell* near();
 // expression (unset! for an empty block) goes into the caller's result slot (last) or becomes
 // the caller's new top cell.
 Status eval(const Cell* block, bool last);
+
+// Calls the global word's function with the values (each taken as it is, not evaluated), as the
+// library's own code, so an error in it is reported near the caller's code. The result goes into
+// the caller's result slot. The values must not move (rooted or argument-stack cells).
+Status call_library(std::string_view word, std::initializer_list<const Cell*> values);
 
 // Evaluates exactly one expression of a code block at a position, in a frame named <body>; its
 // value is pushed (argument mode) or written into the caller's result slot.
@@ -114,8 +124,7 @@ inline bool simple_value(uint32_t t) { return t >= 64 || !((NOT_SIMPLE >> t) & 1
 inline Step eval_simple(Code& code, uint32_t pos, bool no_infix) {
     if (tracing) [[unlikely]] return {0, Status::normal};
     SeriesBuffer* b = code.buffer();
-    uint32_t tail = b->used() >> 4;
-    if (tail > code.limit) tail = code.limit;
+    uint32_t tail = code.tail_in(b);
     if (pos >= tail) return {0, Status::normal};
     const Cell* head = b->head_cell();
     const Cell* v = head + pos;
@@ -147,8 +156,7 @@ inline Step eval_simple(Code& code, uint32_t pos, bool no_infix) {
 [[gnu::always_inline]] inline Step eval_argument(Code& code, uint32_t pos) {
     if (tracing) [[unlikely]] return {0, Status::normal};
     SeriesBuffer* b = code.buffer();
-    uint32_t tail = b->used() >> 4;
-    if (tail > code.limit) tail = code.limit;
+    uint32_t tail = code.tail_in(b);
     if (pos >= tail) return {0, Status::normal};
     const Cell* c = b->head_cell() + pos;
     const Cell* v = c;

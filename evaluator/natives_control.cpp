@@ -553,15 +553,9 @@ Status do_value(const int32_t* refs) {
     }
     case T_FILE:
     case T_URL: {
-        // Scripts run through the library's do-file: [do-file value none quote args].
-        Root code(cells::make_series(T_BLOCK, memory::make_cells(5)));
-        memory::buffer_of(code->data2)->flags |= SER_LIBRARY;  // near stays at the caller
-        word::load_in("do-file", code.get());
-        *buffer::alloc_block_tail(code.get()) = args()[0];
-        *buffer::alloc_block_tail(code.get()) = cells::make_none();
-        word::load_in("quote", code.get());
-        *buffer::alloc_block_tail(code.get()) = refs[1] >= 0 ? args()[refs[1]] : cells::make_none();
-        return interpreter::eval(code.get(), true);
+        // Scripts run through the library's do-file (no trace callback, the /args value).
+        Root none(cells::make_none());
+        return interpreter::call_library("do-file", {&args()[0], none.get(), refs[1] >= 0 ? &args()[refs[1]] : none.get()});
     }
     case T_ERROR: {
         Cell e = a[0];

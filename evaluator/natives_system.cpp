@@ -365,11 +365,7 @@ Status stats(const int32_t* refs) {
     memory::series_stats(block.get(), 2);
     if (refs[0] >= 0) {
         // /show: the library's report prints the block.
-        Root code(cells::make_series(T_BLOCK, memory::make_cells(2)));
-        memory::buffer_of(code->data2)->flags |= SER_LIBRARY;  // near stays at the caller
-        word::load_in("show-memory-stats", code.get());
-        *buffer::alloc_block_tail(code.get()) = block.cell;
-        Status s = interpreter::eval(code.get(), true);
+        Status s = interpreter::call_library("show-memory-stats", {block.get()});
         if (s != Status::normal) return s;
         result(cells::make_unset());
         return Status::normal;

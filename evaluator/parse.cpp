@@ -820,14 +820,17 @@ struct Engine {
         return MATCH;
     }
 
+    // The word `only` after insert or change: consumed when present.
+    bool take_only(const Cell& rules, uint32_t n, uint32_t& pos) {
+        if (pos >= n || !is_word(rule_at(rules, pos), rw::sym::only)) return false;
+        pos++;
+        return true;
+    }
+
     Result insert(const Cell& rules_in, uint32_t& pos) {
         Root rules(rules_in);
         uint32_t n = rules_tail(*rules);
-        bool only = false;
-        if (pos < n && is_word(rule_at(*rules, pos), rw::sym::only)) {
-            only = true;
-            pos++;
-        }
+        bool only = take_only(*rules, n, pos);
         if (pos >= n) error_word("parse-end", rw::sym::insert);
         uint32_t at = head();
         Cell c = rule_at(*rules, pos);
@@ -855,11 +858,7 @@ struct Engine {
     Result change(const Cell& rules_in, uint32_t& pos) {
         Root rules(rules_in);
         uint32_t n = rules_tail(*rules);
-        bool only = false;
-        if (pos < n && is_word(rule_at(*rules, pos), rw::sym::only)) {
-            only = true;
-            pos++;
-        }
+        bool only = take_only(*rules, n, pos);
         uint32_t kw = change_symbol();
         if (pos >= n) error_word("parse-rule", kw);
         Cell c = rule_at(*rules, pos);
