@@ -101,7 +101,7 @@ Cell* add_global(uint32_t symbol);
 // change handler) goes to the out-of-line routines, which root what they hold.
 
 // The value cell of a resolved slot when it can be reached without allocating, else null.
-inline Cell* reachable_value(const Cell* ctx_cell, uint32_t slot) {
+[[gnu::always_inline]] inline Cell* reachable_value(const Cell* ctx_cell, uint32_t slot) {
     uint32_t values = ctx_cell->data2;
     if (!values) return nullptr;
     if (ctx_cell->header & CTX_ON_STACK) {

@@ -95,6 +95,37 @@ inline const Cell* quiet_value(const Cell* w) {
     return true;
 }
 
+// A pure expression from `pos`: a value that evaluates to itself, or a word holding one, then
+// any number of infix operators over numbers that the quick roads compute (operands written in
+// place or held by words), up to the tail or a word that is not an operator. Nothing is pushed,
+// nothing allocates and nothing can raise: the value goes to `out` and the position after the
+// expression is answered. Answers 0 (nothing done, nothing changed) for anything else, so the
+// general rule may take the same expression from its start.
+[[gnu::always_inline]] inline uint32_t quick_expr(SeriesBuffer* b, uint32_t pos, uint32_t tail, Cell& out) {
+    const Cell* head = b->head_cell();
+    const Cell* v = head + pos;
+    if (v->is(T_WORD) && !(v = quiet_value(v))) return 0;
+    if (!simple_value(v->type())) return 0;
+    out = *v;
+    for (pos++; pos < tail;) {
+        const Cell* w = head + pos;
+        if (!w->is(T_WORD)) break;
+        const Cell* op = quiet_value(w);
+        if (!op) return 0;
+        if (!op->is(T_OP)) break;
+        if (pos + 1 >= tail) return 0;
+        int which = invocation::quick_op(op);
+        if (which < 0) return 0;
+        const Cell* right = w + 1;
+        if (right->is(T_WORD) && !(right = quiet_value(right))) return 0;
+        Cell result;
+        if (!invocation::quick_numbers(which, &out, right, result)) return 0;
+        out = result;
+        pos += 2;
+    }
+    return pos;
+}
+
 [[noreturn]] void raise1(const char* category, const char* id, const Cell* a) {
     stack::raise_error(category, id, {a});
 }
@@ -152,6 +183,21 @@ namespace {
             return infix_after(code, s.pos, stack::arguments, false);
         }
     } else if (t == T_SET_WORD) {
+        // A pure expression into a word of a function's or the global context: written in
+        // place, with no frame (nothing in it can raise).
+        if (c->data1 && int32_t(c->data3) >= 0 && pos + 1 < tail) {
+            Cell value;
+            if (uint32_t end = quick_expr(b, pos + 1, tail, value)) {
+                Cell* ctx = context::cell(c->data1);
+                Cell* target = context::reachable_value(ctx, c->data3);
+                if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) {
+                    *target = value;
+                    *stack::arguments = value;
+                    stack::top = stack::arguments + 1;
+                    return {end, Status::normal};
+                }
+            }
+        }
         return eval_front(code, pos, false);
     }
     if (!simple_value(t)) return {0, Status::normal};

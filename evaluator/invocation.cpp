@@ -128,6 +128,13 @@ Handle make_arg_list(const Cell* fn_in) {
         if (e.kind == ARG_REFINEMENT) break;
         if (e.kind != ARG_EVAL) head.plain = 0;
     }
+    // The conditionals as made at start-up (a native made with another spec is not one).
+    if (fn->is(T_NATIVE) && fn->data1 >= natives::NATIVE_IF && fn->data1 <= natives::NATIVE_EITHER) {
+        uint32_t branches = fn->data1 == natives::NATIVE_EITHER ? 2 : 1;
+        bool shaped = head.count == branches + 1 && head.refinements == 0 && head.plain;
+        for (uint32_t i = 1; shaped && i <= branches; i++) shaped = entries[i].admits(T_BLOCK);
+        if (shaped) head.branches = branches;
+    }
     if (is_fn) {
         uint32_t words = context::word_count(fn->data1);
         head.locals = words > slots ? words - slots : 0;
@@ -509,6 +516,48 @@ inline Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, b
     return {pos, Status::normal};
 }
 
+// A cell that is a word holding an op!.
+inline bool operator_word_q(const Cell* c) {
+    if (!c->is(T_WORD) || !c->data1 || int32_t(c->data3) < 0) return false;
+    const Cell* v = context::reachable_value(context::cell(c->data1), c->data3);
+    return v && v->is(T_OP);
+}
+
+// The quick call of if, unless and either (`branches` from their argument list): the condition
+// is fetched as any argument; a branch written as a block in place, with no operator after it,
+// is its own value and is pushed as it stands. The frame, the errors and the result are the
+// quick call's.
+Step call_conditional(const Cell* fn_in, Handle list, uint32_t branches, Code* code, uint32_t pos,
+                      bool arg_mode, int32_t call_pos, const Cell* word) {
+    const ArgEntry condition = list_entries(list)[0];
+    uint32_t start = pos;
+    Cell* slot = stack::push(fn_in);
+    Root name(word ? *word : quick_name(code, call_pos));
+    stack::mark(name.get(), FRAME_INTERP_NATIVE);
+    Step s = fetch_evaluated(code, pos, name.get(), slot, 0, condition);
+    pos = s.pos;
+    if (s.status != Status::normal) return s;
+    for (uint32_t i = 1; i <= branches; i++) {
+        SeriesBuffer* b = code->buffer();
+        uint32_t tail = code->tail_in(b);
+        const Cell* c = b->head_cell() + pos;
+        if (pos < tail && c->is(T_BLOCK) && (pos + 1 >= tail || !operator_word_q(c + 1))) {
+            stack::push(c);
+            pos++;
+            continue;
+        }
+        const ArgEntry e = list_entries(arg_list(slot))[i];
+        s = fetch_evaluated(code, pos, name.get(), slot, i, e);
+        pos = s.pos;
+        if (s.status != Status::normal) return s;
+    }
+    Status st = natives::table[slot->data1 - 1](nullptr);
+    if (st != Status::normal) return {pos, st};
+    if (arg_mode) stack::unwind();
+    else stack::unwind_last();
+    return finish_plain(slot, code, pos, start, arg_mode);
+}
+
 }  // namespace
 
 // The quick call of a native or action named by a word in a block (no path, no apply mode, not
@@ -517,8 +566,10 @@ inline Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, b
 // when the call does not qualify (nothing done).
 Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos, const Cell* word) {
     if (!list_ready(fn_in)) word = nullptr;  // making the list allocates: the word is read anew
-    const ArgListHead* head = list_head(arg_list(fn_in));
+    Handle list = arg_list(fn_in);
+    const ArgListHead* head = list_head(list);
     if (!head->plain) return {0, Status::normal};
+    if (head->branches) return call_conditional(fn_in, list, head->branches, code, pos, arg_mode, call_pos, word);
     uint32_t count = head->count, refinements = head->refinements;
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);

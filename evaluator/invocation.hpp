@@ -52,6 +52,8 @@ struct ArgListHead {
     uint32_t has_local;
     uint32_t plain;        // native!, action!: every argument before the first refinement is an
                            // evaluated one (the quick call applies)
+    uint32_t branches;     // if, unless (1) and either (2) with their own specs: the branch
+                           // arguments after the condition, each admitting a block
 };
 
 // The list of a function value, built on first use. Answers the binary! node; the header and
