@@ -221,9 +221,10 @@ Step eval_call_front(Code& code, uint32_t pos, const Cell* v, const Cell* c) {
 
 Step eval_rest(Code& code, uint32_t pos) { return eval_general(code, pos, false, true, false); }
 
-Status eval(const Cell* block, bool last) {
-    Code code(*block);
-    NearGuard guard;
+namespace {
+
+// The statements of a block in a frame of its own (eval without the near guard).
+[[gnu::always_inline]] inline Status run_block(Code& code, bool last) {
     stack::mark(&rw::words::body, FRAME_EVAL);
     uint32_t pos = code.block->data1;
     if (tracing) [[unlikely]] tracing::fire(tracing::EV_ENTER, code.block.get(), pos, nullptr, nullptr);
@@ -257,6 +258,26 @@ Status eval(const Cell* block, bool last) {
     if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXIT, code.block.get(), code.tail(), nullptr, stack::arguments);
     close(!last);
     return Status::normal;
+}
+
+}  // namespace
+
+Status eval(const Cell* block, bool last) {
+    Code code(*block);
+    NearGuard guard;
+    return run_block(code, last);
+}
+
+Body::Body(const Cell& block) : code(block), saved_near(near_cell) {}
+
+Body::~Body() { near_cell = saved_near.cell; }
+
+Status Body::run(bool last) {
+    struct Restore {
+        const Cell& saved;
+        ~Restore() { near_cell = saved; }
+    } restore{saved_near.cell};  // on every way out, as eval's guard
+    return run_block(code, last);
 }
 
 Status call_library(std::string_view word, std::initializer_list<const Cell*> values) {

@@ -76,6 +76,16 @@ Cell* near();
 // the caller's new top cell.
 Status eval(const Cell* block, bool last);
 
+// A block evaluated turn after turn (a loop's body): rooted, and interpreter/near saved, once
+// for all its runs. Each run is `eval` of the block; near is put back after each and at the end.
+struct Body {
+    Code code;
+    collector::Root saved_near;
+    explicit Body(const Cell& block);
+    ~Body();
+    Status run(bool last);
+};
+
 // Calls the global word's function with the values (each taken as it is, not evaluated), as the
 // library's own code, so an error in it is reported near the caller's code. The result goes into
 // the caller's result slot. The values must not move (rooted or argument-stack cells).

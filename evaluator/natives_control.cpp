@@ -54,9 +54,9 @@ inline void result_unset() { result(cells::make_unset()); }
 inline Status run_block(const Cell* block) { return interpreter::eval(block, true); }
 
 // Evaluates a loop body into the loop frame's result slot, receiving break and continue.
-inline Status run_body(const Cell* body) {
+inline Status run_body(interpreter::Body& body) {
     stack::keep();  // the frame keeps only its result slot between iterations
-    return stack::receive(THROW_BREAK, [&] { return interpreter::eval(body, true); });
+    return stack::receive(THROW_BREAK, [&] { return body.run(true); });
 }
 
 // Closes the loop frame; its result becomes the native's.
@@ -222,12 +222,13 @@ Status case_(const int32_t* refs) {
 Status while_(const int32_t*) {
     Cell* a = args();
     stack::mark_loop(&rw::words::body);
+    interpreter::Body condition(a[0]), body(a[1]);
     while (true) {
-        Status s = run_body(&a[0]);
+        Status s = run_body(condition);
         if (s == Status::brk || s == Status::cont) stack::raise_error("throw", "while-cond");
         if (s != Status::normal) return s;
         if (!interpreter::true_q(stack::arguments)) break;
-        s = run_body(&a[1]);
+        s = run_body(body);
         if (s == Status::brk) break;
         if (s != Status::normal && s != Status::cont) return s;
     }
@@ -239,8 +240,9 @@ Status while_(const int32_t*) {
 Status until(const int32_t*) {
     Cell* a = args();
     stack::mark_loop(&rw::words::body);
+    interpreter::Body body(a[0]);
     while (true) {
-        Status s = run_body(&a[0]);
+        Status s = run_body(body);
         if (s == Status::brk) break;
         if (s == Status::cont) continue;
         if (s != Status::normal) return s;
@@ -260,8 +262,9 @@ Status loop(const int32_t*) {
     stack::mark_loop(&rw::words::body);
     *stack::arguments = cells::make_unset();
     stack::top = stack::arguments + 1;
+    interpreter::Body body(a[1]);
     for (int32_t i = 0; i < n; i++) {
-        Status s = run_body(&a[1]);
+        Status s = run_body(body);
         if (s == Status::brk) break;
         if (s != Status::normal && s != Status::cont) return s;
     }
@@ -280,9 +283,10 @@ Status repeat(const int32_t*) {
     stack::mark_loop(&rw::words::body);
     *stack::arguments = cells::make_unset();
     stack::top = stack::arguments + 1;
+    interpreter::Body body(a[2]);
     for (int32_t left = n; left > 0; left--) {
-        context::set(&a[0], &a[1]);
-        Status s = run_body(&a[2]);
+        context::set_quick(&a[0], &a[1]);
+        Status s = run_body(body);
         if (s == Status::brk) break;
         if (s != Status::normal && s != Status::cont) return s;
         cells::set_integer(a[1], cells::integer(a[1]) + 1);
@@ -294,8 +298,9 @@ Status repeat(const int32_t*) {
 Status forever(const int32_t*) {
     Cell* a = args();
     stack::mark_loop(&rw::words::body);
+    interpreter::Body body(a[0]);
     while (true) {
-        Status s = run_body(&a[0]);
+        Status s = run_body(body);
         if (s == Status::brk) break;
         if (s != Status::normal && s != Status::cont) return s;
     }

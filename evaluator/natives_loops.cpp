@@ -35,9 +35,9 @@ namespace rw = runtime_words;
 inline Cell* args() { return stack::arguments; }
 
 // Evaluates a loop body into the loop frame's result slot, receiving break and continue.
-inline Status run_body(const Cell* body) {
+inline Status run_body(interpreter::Body& body) {
     stack::keep();  // the frame keeps only its result slot between iterations
-    return stack::receive(THROW_BREAK, [&] { return interpreter::eval(body, true); });
+    return stack::receive(THROW_BREAK, [&] { return body.run(true); });
 }
 
 // Opens the loop frame above the state just pushed; its result starts as unset!.
@@ -73,8 +73,9 @@ Status foreach(const int32_t*) {
     stack::push(&a[1]);
     stack::push(&a[0]);
     open_loop();
+    interpreter::Body body(a[2]);
     while (step(multi, n)) {
-        Status s = run_body(&a[2]);
+        Status s = run_body(body);
         if (s == Status::brk) break;
         if (s != Status::normal && s != Status::cont) return s;
     }
@@ -113,9 +114,10 @@ Status forall(const int32_t*) {
     stack::push(&a[0]);
     open_loop();
     bool advance = false;
+    interpreter::Body body(a[1]);
     while (!forall_loop_q(advance)) {
         forall_step();
-        Status s = run_body(&a[1]);
+        Status s = run_body(body);
         if (s == Status::brk) {
             end_loop();
             return Status::normal;
@@ -158,9 +160,10 @@ Status remove_each(const int32_t*) {
     stack::push(&a[1]);
     stack::push(&a[0]);
     open_loop();
+    interpreter::Body body(a[2]);
     try {
         while (n > 0 && step(multi, n)) {
-            Status s = run_body(&a[2]);
+            Status s = run_body(body);
             if (s == Status::brk) break;
             if (s == Status::cont) continue;
             if (s != Status::normal) {
