@@ -67,7 +67,7 @@ struct NearGuard {
 };
 
 // The value of a word bound to a context with values, without raising; null otherwise.
-inline const Cell* quiet_value(const Cell* w) {
+[[gnu::always_inline]] inline const Cell* quiet_value(const Cell* w) {
     Handle ctx = w->data1;
     if (!ctx || int32_t(w->data3) < 0) return nullptr;
     return context::reachable_value(context::cell(ctx), w->data3);
@@ -95,19 +95,15 @@ inline const Cell* quiet_value(const Cell* w) {
     return true;
 }
 
-// A pure expression from `pos`: a value that evaluates to itself, or a word holding one, then
-// any number of infix operators over numbers that the quick roads compute (operands written in
-// place or held by words), up to the tail or a word that is not an operator. Nothing is pushed,
-// nothing allocates and nothing can raise: the value goes to `out` and the position after the
-// expression is answered. Answers 0 (nothing done, nothing changed) for anything else, so the
-// general rule may take the same expression from its start.
-[[gnu::always_inline]] inline uint32_t quick_expr(SeriesBuffer* b, uint32_t pos, uint32_t tail, Cell& out) {
+// The rest of a pure expression whose first value is in `out` and ends before `pos`: any number
+// of infix operators over numbers that the quick roads compute (operands written in place or
+// held by words), up to the tail or a word that is not an operator. Nothing is pushed, nothing
+// allocates and nothing can raise: the value is left in `out` and the position after the
+// expression is answered. Answers 0 for anything else, so that the general rule may take the
+// same expression from its start (nothing was changed).
+[[gnu::always_inline]] inline uint32_t quick_rest(SeriesBuffer* b, uint32_t pos, uint32_t tail, Cell& out) {
     const Cell* head = b->head_cell();
-    const Cell* v = head + pos;
-    if (v->is(T_WORD) && !(v = quiet_value(v))) return 0;
-    if (!simple_value(v->type())) return 0;
-    out = *v;
-    for (pos++; pos < tail;) {
+    while (pos < tail) {
         const Cell* w = head + pos;
         if (!w->is(T_WORD)) break;
         const Cell* op = quiet_value(w);
@@ -152,6 +148,7 @@ void init() {
 namespace {
 [[gnu::noinline]] Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool passive);
 Step eval_front(Code& code, uint32_t pos, bool arg_mode);
+Step set_word_front(Code& code, uint32_t pos, const Cell* c, const Cell* known, bool arg_mode);
 inline Step infix_after(Code& code, uint32_t pos, Cell* start_top, bool arg_mode);
 }
 
@@ -183,19 +180,27 @@ namespace {
             return infix_after(code, s.pos, stack::arguments, false);
         }
     } else if (t == T_SET_WORD) {
-        // A pure expression into a word of a function's or the global context: written in
-        // place, with no frame (nothing in it can raise).
+        // The value of the word after the set-word is read once, for either road below.
         if (c->data1 && int32_t(c->data3) >= 0 && pos + 1 < tail) {
-            Cell value;
-            if (uint32_t end = quick_expr(b, pos + 1, tail, value)) {
-                Cell* ctx = context::cell(c->data1);
-                Cell* target = context::reachable_value(ctx, c->data3);
-                if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) {
-                    *target = value;
-                    *stack::arguments = value;
-                    stack::top = stack::arguments + 1;
-                    return {end, Status::normal};
+            const Cell* r = c + 1;
+            const Cell* rv = r->is(T_WORD) ? quiet_value(r) : r;
+            uint32_t rt = rv ? rv->type() : T_UNSET;
+            if (simple_value(rt)) {
+                // A pure expression into a word of a function's or the global context: written
+                // in place, with no frame (nothing in it can raise).
+                Cell value = *rv;
+                if (uint32_t end = quick_rest(b, pos + 2, tail, value)) {
+                    Cell* ctx = context::cell(c->data1);
+                    Cell* target = context::reachable_value(ctx, c->data3);
+                    if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) {
+                        *target = value;
+                        *stack::arguments = value;
+                        stack::top = stack::arguments + 1;
+                        return {end, Status::normal};
+                    }
                 }
+            } else if (r->is(T_WORD) && (rt == T_NATIVE || rt == T_ACTION || rt == T_FUNCTION)) {
+                return set_word_front(code, pos, c, rv, false);
             }
         }
         return eval_front(code, pos, false);
@@ -428,27 +433,36 @@ Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
         if (s.status != Status::normal) return s;
     } else if (c->is(T_SET_WORD)) {
         if (!c->data1 || int32_t(c->data3) < 0 || pos + 1 >= tail) return {0, Status::normal};
-        Cell word = *c;
-        stack::mark(&word, FRAME_INTERP_NATIVE);
-        stack::push(&word);
-        s = eval_argument(code, pos + 1);
-        if (!s.pos) s = eval_general(code, pos + 1, false, true, false);
-        if (s.status != Status::normal) return s;
-        Cell* result = stack::arguments + 1;
-        if (result->is(T_UNSET)) raise1("script", "need-value", stack::arguments);
-        // A word of a function's or the global context is written in place; an object's word
-        // takes the general set (assigned mark, change events).
-        Cell* word_cell = stack::arguments;
-        Cell* ctx = context::cell(word_cell->data1);
-        Cell* target = context::reachable_value(ctx, word_cell->data3);
-        if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) *target = *result;
-        else context::set(word_cell, result);
-        *stack::arguments = *result;
-        stack::top = stack::arguments + 1;
-        close(arg_mode);
+        return set_word_front(code, pos, c, nullptr, arg_mode);
     } else {
         return {0, Status::normal};
     }
+    return infix_after(code, s.pos, start_top, arg_mode);
+}
+
+// The set-word `c` at `pos`, of a word bound to a slot, with the expression after it (`known`:
+// the native, action or function that the word after it names, read just now; else null), then
+// the infix rule. Its frame is named after the word, as in the general rule.
+Step set_word_front(Code& code, uint32_t pos, const Cell* c, const Cell* known, bool arg_mode) {
+    Cell* start_top = stack::top;
+    Cell word = *c;
+    stack::mark(&word, FRAME_INTERP_NATIVE);
+    stack::push(&word);
+    Step s = known ? eval_call_front(code, pos + 1, known, c + 1) : invocation::eval_argument(code, pos + 1);
+    if (!s.pos) s = eval_general(code, pos + 1, false, true, false);
+    if (s.status != Status::normal) return s;
+    Cell* result = stack::arguments + 1;
+    if (result->is(T_UNSET)) raise1("script", "need-value", stack::arguments);
+    // A word of a function's or the global context is written in place; an object's word
+    // takes the general set (assigned mark, change events).
+    Cell* word_cell = stack::arguments;
+    Cell* ctx = context::cell(word_cell->data1);
+    Cell* target = context::reachable_value(ctx, word_cell->data3);
+    if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) *target = *result;
+    else context::set(word_cell, result);
+    *stack::arguments = *result;
+    stack::top = stack::arguments + 1;
+    close(arg_mode);
     return infix_after(code, s.pos, start_top, arg_mode);
 }
 

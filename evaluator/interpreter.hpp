@@ -105,11 +105,8 @@ Step eval_expression(Code& code, uint32_t pos, bool no_infix, bool arg_mode, boo
 // The same in argument mode, for an expression that the quick road below has just declined.
 Step eval_declined(Code& code, uint32_t pos);
 
-// The quick roads of one argument expression (argument mode, infix after it) while not tracing,
-// on one read of its first cell: those of eval_simple below, and a word naming a native, action
-// or function, and a set-word, as eval_front takes them. Answers position 0 (nothing done) for
-// anything else; eval_rest then applies the general rule.
-inline Step eval_argument(Code& code, uint32_t pos);
+// The quick roads of one argument expression are invocation::eval_argument; this is the general
+// rule it leaves the rest to.
 Step eval_rest(Code& code, uint32_t pos);
 // The quick call of `v`, the native, action or function the word `c` at `pos` names (both read
 // just now), as eval_front makes it in argument mode; with `v` null, eval_front itself (a
@@ -160,32 +157,6 @@ inline Step eval_simple(Code& code, uint32_t pos, bool no_infix) {
         const Cell* w = head + pos + 1;
         if (w->is(T_WORD)) return eval_infix_from(code, pos + 1, start_top);
     }
-    return {pos + 1, Status::normal};
-}
-
-[[gnu::always_inline]] inline Step eval_argument(Code& code, uint32_t pos) {
-    if (tracing) [[unlikely]] return {0, Status::normal};
-    SeriesBuffer* b = code.buffer();
-    uint32_t tail = code.tail_in(b);
-    if (pos >= tail) return {0, Status::normal};
-    const Cell* c = b->head_cell() + pos;
-    const Cell* v = c;
-    uint32_t t = c->type();
-    if (t == T_WORD) {
-        Handle ctx = c->data1;
-        if (!ctx || int32_t(c->data3) < 0) return {0, Status::normal};
-        v = context::reachable_value(context::cell(ctx), c->data3);
-        if (!v) return {0, Status::normal};
-        t = v->type();
-    }
-    if (!simple_value(t)) {
-        if (t == T_NATIVE || t == T_ACTION || t == T_FUNCTION) return eval_call_front(code, pos, v, c);
-        if (t == T_SET_WORD) return eval_call_front(code, pos, nullptr, c);
-        return {0, Status::normal};
-    }
-    Cell* start_top = stack::top;
-    stack::push(v);
-    if (pos + 1 < tail && (c + 1)->is(T_WORD)) return eval_infix_from(code, pos + 1, start_top);
     return {pos + 1, Status::normal};
 }
 

@@ -486,7 +486,7 @@ Cell call_name(Code* code, const Cell* path, int32_t name_index, int32_t call_po
 // at the end of the block), then its type check.
 [[gnu::always_inline]] inline Step fetch_evaluated(Code* code, uint32_t pos, const Cell* name, const Cell* fn,
                                                    uint32_t i, const ArgEntry& e) {
-    Step s = interpreter::eval_argument(*code, pos);
+    Step s = eval_argument(*code, pos);
     if (!s.pos) return fetch_general(code, pos, name, fn, i);
     if (s.status == Status::normal) check_type(name, stack::top - 1, e);
     return s;
@@ -518,8 +518,8 @@ inline Step finish_plain(Cell* slot, Code* code, uint32_t pos, uint32_t start, b
 
 // A cell that is a word holding an op!.
 inline bool operator_word_q(const Cell* c) {
-    if (!c->is(T_WORD) || !c->data1 || int32_t(c->data3) < 0) return false;
-    const Cell* v = context::reachable_value(context::cell(c->data1), c->data3);
+    if (!c->is(T_WORD)) return false;
+    const Cell* v = word_value(c);
     return v && v->is(T_OP);
 }
 
@@ -832,18 +832,6 @@ Status call_with(const Cell* fn_in, const Cell* const* args, int count, Cell* ou
 }  // namespace kov::interpreter
 
 namespace kov::invocation {
-
-namespace {
-
-// The value of a word bound to a context with values, as evaluating the word would find it;
-// null where the evaluation would take its general road.
-inline const Cell* word_value(const Cell* w) {
-    Handle ctx = w->data1;
-    if (!ctx || int32_t(w->data3) < 0) return nullptr;
-    return context::reachable_value(context::cell(ctx), w->data3);
-}
-
-}  // namespace
 
 [[gnu::noinline]] Step call_operator(const Cell* op, Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
     uint32_t src = native::op_source(op);

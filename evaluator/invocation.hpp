@@ -171,7 +171,7 @@ inline bool quick_float(int which, double a, double b, Cell& result) {
 // The road above over two number cells: integer with integer, a float! with an integer! or
 // float! on either side (the integer taken as a float, as the general call takes it). Answers
 // false (nothing done) for other operands and where the roads above decline.
-inline bool quick_numbers(int which, const Cell* left, const Cell* right, Cell& result) {
+[[gnu::always_inline]] inline bool quick_numbers(int which, const Cell* left, const Cell* right, Cell& result) {
     uint32_t lt = left->type(), rt = right->type();
     if (lt == T_INTEGER && rt == T_INTEGER)
         return quick_integer(which, cells::integer(*left), cells::integer(*right), result);
@@ -179,6 +179,62 @@ inline bool quick_numbers(int which, const Cell* left, const Cell* right, Cell& 
     double a = lt == T_INTEGER ? double(cells::integer(*left)) : left->get_float();
     double b = rt == T_INTEGER ? double(cells::integer(*right)) : right->get_float();
     return quick_float(which, a, b, result);
+}
+
+// The value of a word bound to a context with values, as evaluating the word would find it;
+// null where the evaluation would take its general road.
+[[gnu::always_inline]] inline const Cell* word_value(const Cell* w) {
+    if (!w->data1 || int32_t(w->data3) < 0) return nullptr;
+    return context::reachable_value(context::cell(w->data1), w->data3);
+}
+
+// The quick roads of one argument expression (argument mode, infix after it) while not tracing,
+// on one read of its first cell: a value that evaluates to itself, or a word holding one, is
+// pushed, and a word naming a native, action or function, and a set-word, go to their quick
+// calls as eval_front takes them. Answers position 0 (nothing done) for anything else;
+// interpreter::eval_rest then applies the general rule.
+[[gnu::always_inline]] inline interpreter::Step eval_argument(interpreter::Code& code, uint32_t pos) {
+    using interpreter::Step, interpreter::simple_value, interpreter::eval_call_front, interpreter::eval_infix_from;
+    if (interpreter::tracing) [[unlikely]] return {0, Status::normal};
+    SeriesBuffer* b = code.buffer();
+    uint32_t tail = code.tail_in(b);
+    if (pos >= tail) return {0, Status::normal};
+    const Cell* c = b->head_cell() + pos;
+    const Cell* v = c;
+    uint32_t t = c->type();
+    if (t == T_WORD) {
+        Handle ctx = c->data1;
+        if (!ctx || int32_t(c->data3) < 0) return {0, Status::normal};
+        v = context::reachable_value(context::cell(ctx), c->data3);
+        if (!v) return {0, Status::normal};
+        t = v->type();
+    }
+    if (!simple_value(t)) {
+        if (t == T_NATIVE || t == T_ACTION || t == T_FUNCTION) return eval_call_front(code, pos, v, c);
+        if (t == T_SET_WORD) return eval_call_front(code, pos, nullptr, c);
+        return {0, Status::normal};
+    }
+    // The infix rule over numbers, computed in place on the pushed operand while the operators
+    // and operands allow (nothing here allocates); the general rule takes over where they don't.
+    Cell* start_top = stack::top;
+    stack::push(v);
+    const Cell* head = b->head_cell();
+    uint32_t p = pos + 1;
+    while (p < tail) {
+        const Cell* w = head + p;
+        if (!w->is(T_WORD)) break;
+        const Cell* op = word_value(w);
+        if (!op || !op->is(T_OP)) break;
+        int which;
+        if (p + 1 >= tail || (which = quick_op(op)) < 0) return eval_infix_from(code, p, start_top);
+        const Cell* right = w + 1;
+        if (right->is(T_WORD) && !(right = word_value(right))) return eval_infix_from(code, p, start_top);
+        Cell result;
+        if (!quick_numbers(which, start_top, right, result)) return eval_infix_from(code, p, start_top);
+        *start_top = result;
+        p += 2;
+    }
+    return {p, Status::normal};
 }
 
 // The function value an op! stands for: the function! or routine! it keeps, or the native! or
