@@ -854,7 +854,15 @@ namespace kov::invocation {
                 stack::push(known);
                 r = {pos + 2, Status::normal};
             } else {
-                r = interpreter::eval_expression(code, pos + 1, true, true, false);
+                // A word naming a native, action or function: its quick call, no infix after it.
+                r = {0, Status::normal};
+                if (known && next->is(T_WORD)) {
+                    uint32_t t = known->type();
+                    Cell fn = *known;
+                    if (t == T_FUNCTION) r = call_function_plain(&fn, &code, pos + 2, true, int32_t(pos + 1), next);
+                    else if (t == T_NATIVE || t == T_ACTION) r = call_plain(&fn, &code, pos + 2, true, int32_t(pos + 1), next);
+                }
+                if (!r.pos) r = interpreter::eval_expression(code, pos + 1, true, true, false);
                 if (r.status != Status::normal) return r;
             }
             Cell* right = start_top + 1;

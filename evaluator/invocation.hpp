@@ -115,7 +115,7 @@ inline int quick_op(const Cell* op) {
 // An integer operation of the road above, with the result the general call gives: overflow
 // answers the float result; division answers a float unless exact. Answers false (nothing
 // done) for a division or remainder by 0 or -1, which take the general call.
-inline bool quick_integer(int which, int32_t a, int32_t b, Cell& result) {
+[[gnu::always_inline]] inline bool quick_integer(int which, int32_t a, int32_t b, Cell& result) {
     if (which >= 100) {
         bool t;
         switch (which - 100) {
@@ -153,7 +153,7 @@ inline bool quick_integer(int which, int32_t a, int32_t b, Cell& result) {
 // right one, with the result the general call gives: + - * / as computed there, and the
 // ordering comparisons of two numbers that are not NaN. Answers false (nothing done) for the
 // others (remainder, the equalities with their tolerance, NaN operands).
-inline bool quick_float(int which, double a, double b, Cell& result) {
+[[gnu::always_inline]] inline bool quick_float(int which, double a, double b, Cell& result) {
     switch (which) {
     case OP_ADD: result = cells::make_float(a + b); return true;
     case OP_SUB: result = cells::make_float(a - b); return true;
