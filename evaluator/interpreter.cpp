@@ -95,33 +95,6 @@ struct NearGuard {
     return true;
 }
 
-// The rest of a pure expression whose first value is in `out` and ends before `pos`: any number
-// of infix operators over numbers that the quick roads compute (operands written in place or
-// held by words), up to the tail or a word that is not an operator. Nothing is pushed, nothing
-// allocates and nothing can raise: the value is left in `out` and the position after the
-// expression is answered. Answers 0 for anything else, so that the general rule may take the
-// same expression from its start (nothing was changed).
-[[gnu::always_inline]] inline uint32_t quick_rest(SeriesBuffer* b, uint32_t pos, uint32_t tail, Cell& out) {
-    const Cell* head = b->head_cell();
-    while (pos < tail) {
-        const Cell* w = head + pos;
-        if (!w->is(T_WORD)) break;
-        const Cell* op = quiet_value(w);
-        if (!op) return 0;
-        if (!op->is(T_OP)) break;
-        if (pos + 1 >= tail) return 0;
-        int which = invocation::quick_op(op);
-        if (which < 0) return 0;
-        const Cell* right = w + 1;
-        if (right->is(T_WORD) && !(right = quiet_value(right))) return 0;
-        Cell result;
-        if (!invocation::quick_numbers(which, &out, right, result)) return 0;
-        out = result;
-        pos += 2;
-    }
-    return pos;
-}
-
 [[noreturn]] void raise1(const char* category, const char* id, const Cell* a) {
     stack::raise_error(category, id, {a});
 }
@@ -189,7 +162,9 @@ namespace {
                 // A pure expression into a word of a function's or the global context: written
                 // in place, with no frame (nothing in it can raise).
                 Cell value = *rv;
-                if (uint32_t end = quick_rest(b, pos + 2, tail, value)) {
+                bool complete;
+                uint32_t end = invocation::quick_infix(b->head_cell(), pos + 2, tail, value, complete);
+                if (complete) {
                     Cell* ctx = context::cell(c->data1);
                     Cell* target = context::reachable_value(ctx, c->data3);
                     if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) {

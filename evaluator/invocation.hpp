@@ -188,6 +188,32 @@ inline int quick_op(const Cell* op) {
     return context::reachable_value(context::cell(w->data1), w->data3);
 }
 
+// The infix rule over the value `acc` from `pos` (below `tail`, in the cells from `head`) while
+// the operators are those the quick roads compute and their right operands numbers written in
+// place or held by words: each result replaces `acc`. Stops at the tail or at a cell that is not
+// an operator word (`complete`), or at an operator it cannot compute (not `complete`: the
+// general rule goes on from there). Nothing here allocates or raises.
+[[gnu::always_inline]] inline uint32_t quick_infix(const Cell* head, uint32_t pos, uint32_t tail, Cell& acc,
+                                                   bool& complete) {
+    complete = false;
+    while (pos < tail) {
+        const Cell* w = head + pos;
+        if (!w->is(T_WORD)) break;
+        const Cell* op = word_value(w);
+        if (!op || !op->is(T_OP)) break;
+        int which;
+        if (pos + 1 >= tail || (which = quick_op(op)) < 0) return pos;
+        const Cell* right = w + 1;
+        if (right->is(T_WORD) && !(right = word_value(right))) return pos;
+        Cell result;
+        if (!quick_numbers(which, &acc, right, result)) return pos;
+        acc = result;
+        pos += 2;
+    }
+    complete = true;
+    return pos;
+}
+
 // The quick roads of one argument expression (argument mode, infix after it) while not tracing,
 // on one read of its first cell: a value that evaluates to itself, or a word holding one, is
 // pushed, and a word naming a native, action or function, and a set-word, go to their quick
@@ -215,25 +241,12 @@ inline int quick_op(const Cell* op) {
         return {0, Status::normal};
     }
     // The infix rule over numbers, computed in place on the pushed operand while the operators
-    // and operands allow (nothing here allocates); the general rule takes over where they don't.
+    // and operands allow; the general rule takes over where they don't.
     Cell* start_top = stack::top;
     stack::push(v);
-    const Cell* head = b->head_cell();
-    uint32_t p = pos + 1;
-    while (p < tail) {
-        const Cell* w = head + p;
-        if (!w->is(T_WORD)) break;
-        const Cell* op = word_value(w);
-        if (!op || !op->is(T_OP)) break;
-        int which;
-        if (p + 1 >= tail || (which = quick_op(op)) < 0) return eval_infix_from(code, p, start_top);
-        const Cell* right = w + 1;
-        if (right->is(T_WORD) && !(right = word_value(right))) return eval_infix_from(code, p, start_top);
-        Cell result;
-        if (!quick_numbers(which, start_top, right, result)) return eval_infix_from(code, p, start_top);
-        *start_top = result;
-        p += 2;
-    }
+    bool complete;
+    uint32_t p = quick_infix(b->head_cell(), pos + 1, tail, *start_top, complete);
+    if (!complete) return eval_infix_from(code, p, start_top);
     return {p, Status::normal};
 }
 
