@@ -73,28 +73,6 @@ struct NearGuard {
     return context::reachable_value(context::cell(ctx), w->data3);
 }
 
-// The operator `op` over a number at `left` (an argument-stack cell, the top one) and the
-// number `right`, computed in place when the quick roads cover them (invocation::quick_numbers).
-// Answers false (nothing done) otherwise.
-[[gnu::always_inline]] inline bool quick_pair(const Cell* op, Cell* left, const Cell* right) {
-    uint32_t lt = left->type(), rt = right->type();
-    int which = invocation::quick_op(op);
-    if (which < 0) return false;
-    Cell result;
-    if (lt == T_INTEGER && rt == T_INTEGER) {
-        if (!invocation::quick_integer(which, cells::integer(*left), cells::integer(*right), result)) return false;
-    } else if (rt == T_FLOAT || rt == T_INTEGER) {
-        double a = lt == T_INTEGER ? double(cells::integer(*left)) : left->get_float();
-        double b = rt == T_INTEGER ? double(cells::integer(*right)) : right->get_float();
-        if (!invocation::quick_float(which, a, b, result)) return false;
-    } else {
-        return false;
-    }
-    *left = result;
-    stack::top = left + 1;
-    return true;
-}
-
 [[noreturn]] void raise1(const char* category, const char* id, const Cell* a) {
     stack::raise_error(category, id, {a});
 }
@@ -162,9 +140,9 @@ namespace {
                 // A pure expression into a word of a function's or the global context: written
                 // in place, with no frame (nothing in it can raise).
                 Cell value = *rv;
-                bool complete;
-                uint32_t end = invocation::quick_infix(b->head_cell(), pos + 2, tail, value, complete);
-                if (complete) {
+                const Cell* stopped;
+                uint32_t end = invocation::quick_infix(b->head_cell(), pos + 2, tail, value, stopped);
+                if (!stopped) {
                     Cell* ctx = context::cell(c->data1);
                     Cell* target = context::reachable_value(ctx, c->data3);
                     if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) {
@@ -310,24 +288,21 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
     SeriesBuffer* b = code.buffer();
     uint32_t tail = code.tail_in(b);
     while (pos < tail) {
-        const Cell* w = b->head_cell() + pos;
-        if (!w->is(T_WORD)) break;
-        const Cell* v = quiet_value(w);
-        if (!v || !v->is(T_OP)) break;
-        if (tracing) [[unlikely]] {
-            if (!(v = traced_operator(code, pos))) break;
-        } else if (pos + 1 < tail) {
-            // Number operands written in place or held by words: the result at once, with
-            // nothing pushed (nothing here allocates, so the cells read stay good).
-            uint32_t lt = start_top->type();
-            if (lt == T_INTEGER || lt == T_FLOAT) {
-                const Cell* right = w + 1;
-                if (right->is(T_WORD)) right = quiet_value(right);
-                if (right && quick_pair(v, start_top, right)) {
-                    pos += 2;
-                    continue;
-                }
+        const Cell* v;
+        if (!tracing) [[likely]] {
+            // Number operands written in place or held by words: the results at once, with
+            // nothing pushed, up to the end of the expression or an operator they don't cover.
+            uint32_t quick = invocation::quick_infix(b->head_cell(), pos, tail, *start_top, v);
+            if (quick != pos) {
+                pos = quick;
+                stack::top = start_top + 1;
             }
+            if (!v) break;
+        } else {
+            const Cell* w = b->head_cell() + pos;
+            if (!w->is(T_WORD)) break;
+            v = quiet_value(w);
+            if (!v || !v->is(T_OP) || !(v = traced_operator(code, pos))) break;
         }
         stack::top = start_top;
         Step s = invocation::call_operator(v, code, pos, start_top, arg_mode);

@@ -190,27 +190,29 @@ inline int quick_op(const Cell* op) {
 
 // The infix rule over the value `acc` from `pos` (below `tail`, in the cells from `head`) while
 // the operators are those the quick roads compute and their right operands numbers written in
-// place or held by words: each result replaces `acc`. Stops at the tail or at a cell that is not
-// an operator word (`complete`), or at an operator it cannot compute (not `complete`: the
-// general rule goes on from there). Nothing here allocates or raises.
+// place or held by words: each result replaces `acc`. Answers the position where it stopped: at
+// the tail or at a cell that is not an operator word (`stopped` null), or at an operator it
+// cannot compute (`stopped` is that op!: the general rule goes on from there). Nothing here
+// allocates or raises.
 [[gnu::always_inline]] inline uint32_t quick_infix(const Cell* head, uint32_t pos, uint32_t tail, Cell& acc,
-                                                   bool& complete) {
-    complete = false;
+                                                   const Cell*& stopped) {
+    stopped = nullptr;
     while (pos < tail) {
         const Cell* w = head + pos;
         if (!w->is(T_WORD)) break;
         const Cell* op = word_value(w);
         if (!op || !op->is(T_OP)) break;
         int which;
-        if (pos + 1 >= tail || (which = quick_op(op)) < 0) return pos;
         const Cell* right = w + 1;
-        if (right->is(T_WORD) && !(right = word_value(right))) return pos;
         Cell result;
-        if (!quick_numbers(which, &acc, right, result)) return pos;
+        if (pos + 1 >= tail || (which = quick_op(op)) < 0 || (right->is(T_WORD) && !(right = word_value(right))) ||
+            !quick_numbers(which, &acc, right, result)) {
+            stopped = op;
+            break;
+        }
         acc = result;
         pos += 2;
     }
-    complete = true;
     return pos;
 }
 
@@ -244,9 +246,9 @@ inline int quick_op(const Cell* op) {
     // and operands allow; the general rule takes over where they don't.
     Cell* start_top = stack::top;
     stack::push(v);
-    bool complete;
-    uint32_t p = quick_infix(b->head_cell(), pos + 1, tail, *start_top, complete);
-    if (!complete) return eval_infix_from(code, p, start_top);
+    const Cell* stopped;
+    uint32_t p = quick_infix(b->head_cell(), pos + 1, tail, *start_top, stopped);
+    if (stopped) return eval_infix_from(code, p, start_top);
     return {p, Status::normal};
 }
 
