@@ -4,6 +4,7 @@
 // Both stacks are fixed series: their buffers never move, so cell pointers into them stay valid.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <initializer_list>
 
@@ -57,6 +58,15 @@ void make_stacks(Handle& arg_node, Handle& frame_node);
 
 // Raises stack-overflow (out of line, off the hot paths).
 [[noreturn, gnu::cold]] void push_overflow();
+
+// A request to stop the evaluation in progress, set from outside it (a signal handler or a
+// timer of an embedding program). The loops test it once per iteration: while it is set, every
+// iteration raises internal error limit-hit (arg1 the word time); the requester clears it.
+extern volatile std::sig_atomic_t interrupt_requested;
+[[noreturn, gnu::cold]] void raise_interrupt();
+inline void check_interrupt() {
+    if (interrupt_requested) [[unlikely]] raise_interrupt();
+}
 
 // Marks. A word cell may be null (anonymous frame). The plain mark is inline: the interpreter
 // marks a frame for every call and every block it evaluates.

@@ -53,8 +53,10 @@ inline void result_unset() { result(cells::make_unset()); }
 // Evaluates a block into the current frame's result slot.
 inline Status run_block(const Cell* block) { return interpreter::eval(block, true); }
 
-// Evaluates a loop body into the loop frame's result slot, receiving break and continue.
+// Evaluates a loop body into the loop frame's result slot, receiving break and continue; an
+// interrupt request stops the loop here.
 inline Status run_body(const Cell* body) {
+    stack::check_interrupt();
     stack::keep();  // the frame keeps only its result slot between iterations
     return stack::receive(THROW_BREAK, [&] { return interpreter::eval(body, true); });
 }

@@ -481,6 +481,7 @@ struct Engine {
         uint32_t arg_pos = pos;
         int64_t n = 1;
         for (;;) {
+            stack::check_interrupt();
             uint32_t start = head();
             uint32_t start_len = tail() > start ? tail() - start : 0;
             uint64_t start_calls = calls;
@@ -737,6 +738,7 @@ struct Engine {
         uint32_t start = head();
         uint32_t arg_pos = pos;
         for (;;) {
+            stack::check_interrupt();
             uint32_t h = head();
             uint32_t p = arg_pos;
             Result r = argument(*rules, p, thru ? C_THRU : C_TO, kw);
