@@ -7,9 +7,10 @@
 // directories, the environment, the terminal, the clipboard, other programs) or that blocks or
 // ends the process is set to a function that raises an error, and the file and network services
 // are emptied, so that do and load of a file! or url! and every port action raise instead.
-// Each input is evaluated under a try frame; a timer raises an interrupt request 200 ms after
-// the input starts, which the loops turn into an error. After each input the global words get
-// back the values they had before fuzzing, and every few inputs a full collection runs.
+// Each input is read value by value (a line with a syntax error is left out) and evaluated
+// under a try frame; a timer raises an interrupt request 200 ms after the input starts, which
+// the loops turn into an error. After each input the global words get back the values they had
+// before fuzzing, and every few inputs a full collection runs.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -161,6 +162,38 @@ void setup() {
     if (timer_create(CLOCK_MONOTONIC, &ev, &budget_timer) != 0) __builtin_trap();
 }
 
+// Reads the input one value at a time into the block `code` (rooted): a line with a syntax
+// error is left out, so that one bad byte does not leave the whole program unread.
+void read_program(Cell* code, const uint8_t* data, size_t size) {
+    lexer::ScanOptions o;
+    o.one_value = true;
+    o.block_result = true;
+    o.into = code;
+    size_t pos = 0;
+    while (pos < size) {
+        int32_t consumed = 0;
+        bool failed = false;
+        {
+            stack::Snapshot saved;
+            stack::mark_try(nullptr);
+            collector::Root one;
+            try {
+                lexer::scan(one.get(), data + pos, uint32_t(size - pos), o, &consumed);
+            } catch (const Unwind&) {
+                failed = true;
+            }
+        }
+        if (failed) {
+            while (pos < size && data[pos] != '\n') pos++;
+            pos++;
+        } else if (consumed <= 0) {
+            break;
+        } else {
+            pos += size_t(consumed);
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -173,11 +206,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         stack::Snapshot saved;
         stack::mark_try(nullptr);
-        collector::Root code;
+        collector::Root code(cells::make_series(T_BLOCK, memory::make_cells(16)));
+        read_program(code.get(), data, size);
         start_budget();
         try {
-            lexer::scan(code.get(), data, uint32_t(size), lexer::ScanOptions{}, nullptr);
-            if (code->is(T_BLOCK)) (void)interpreter::eval(code.get(), true);
+            (void)interpreter::eval(code.get(), true);
         } catch (const Unwind&) {
         }
         stop_budget();
