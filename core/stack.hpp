@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 
 #include "core/memory.hpp"
@@ -277,6 +278,17 @@ struct Snapshot {
         stack::frame_top = frame_top;
     }
     void dismiss() { armed = false; }
+};
+
+// A Snapshot for scratch pushes inside an evaluation: it restores the stacks only when its scope
+// ends normally. A raised error or a transfer leaving the scope has already moved the stacks to
+// its receiving frame, which a restore would undo.
+struct Scratch {
+    Snapshot saved;
+    int pending = std::uncaught_exceptions();
+    ~Scratch() {
+        if (std::uncaught_exceptions() != pending) saved.dismiss();
+    }
 };
 
 }  // namespace stack
