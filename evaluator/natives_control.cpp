@@ -287,7 +287,8 @@ Status repeat(const int32_t*) {
         Status s = run_body(&a[2]);
         if (s == Status::brk) break;
         if (s != Status::normal && s != Status::cont) return s;
-        cells::set_integer(a[1], cells::integer(a[1]) + 1);
+        // The counter after the last pass is never read: at the top of the range it wraps.
+        cells::set_integer(a[1], int32_t(uint32_t(cells::integer(a[1])) + 1u));
     }
     end_loop();
     return Status::normal;

@@ -382,6 +382,7 @@ struct Engine {
         uint32_t pos = cells::series_index(*rules);
         bool match = true;
         for (;;) {
+            stack::check_interrupt();  // backtracking through alternatives can take long
             if (pos >= rules_tail(*rules)) break;
             Cell r = rule_at(*rules, pos);
             if (is_word(r, rw::sym::bar)) break;  // this alternative matched

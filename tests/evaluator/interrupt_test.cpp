@@ -1,6 +1,7 @@
 // The interrupt request: while stack::interrupt_requested is set, every loop native and parse's
-// repetitions raise internal error limit-hit (arg1 the word time) at their next iteration, a try
-// inside a loop body does not keep the loop going, and nothing is left behind once it is cleared.
+// rule sequences and repetitions raise internal error limit-hit (arg1 the word time) at their
+// next step, a try inside a loop body does not keep the loop going, and nothing is left behind
+// once it is cleared.
 #include <string>
 
 #include "core/stack.hpp"
@@ -51,6 +52,8 @@ TEST_F(Interrupt, EveryLoopStopsWhileRequested) {
         "parse \"aaa\" [any [opt \"b\"]]",
         "parse \"abc\" [to [\"c\"]]",
         "parse [1 2 3] [thru [3]]",
+        "parse \"ab\" [\"a\" \"b\"]",
+        "parse [x] [[\"no\" | 'x]]",
     };
     for (const char* source : loops) {
         stack::interrupt_requested = 1;

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 
 #include "boot/base.hpp"
@@ -102,7 +103,8 @@ void restore_globals() {
 
 // The evaluation budget: a one-shot timer whose signal asks the loops to stop. libFuzzer keeps
 // SIGALRM for its own time-out, so the timer signals a real-time signal instead.
-constexpr long BUDGET_NS = 200L * 1000 * 1000;
+// KOV_FUZZ_BUDGET_US sets another budget (microseconds), to replay a finding at other moments.
+long budget_ns = 200L * 1000 * 1000;
 timer_t budget_timer;
 
 void on_budget(int) { stack::interrupt_requested = 1; }
@@ -110,8 +112,8 @@ void on_budget(int) { stack::interrupt_requested = 1; }
 void start_budget() {
     stack::interrupt_requested = 0;
     itimerspec t{};
-    t.it_value.tv_sec = BUDGET_NS / 1000000000L;
-    t.it_value.tv_nsec = BUDGET_NS % 1000000000L;
+    t.it_value.tv_sec = budget_ns / 1000000000L;
+    t.it_value.tv_nsec = budget_ns % 1000000000L;
     timer_settime(budget_timer, 0, &t, nullptr);
 }
 
@@ -119,6 +121,17 @@ void stop_budget() {
     itimerspec t{};
     timer_settime(budget_timer, 0, &t, nullptr);
     stack::interrupt_requested = 0;
+}
+
+// Every way out of the process runs runtime::restore_terminal first: during an input, ending
+// the process (an error that no frame received, a fatal runtime error) is a finding, reported
+// as a crash so that libFuzzer keeps the input.
+bool in_input = false;
+void (*terminal_restorer)() = nullptr;
+
+void on_process_end() {
+    if (in_input) __builtin_trap();
+    if (terminal_restorer) terminal_restorer();
 }
 
 void setup() {
@@ -150,7 +163,11 @@ void setup() {
     io::services = io::Services{};  // every file and url action raises internal not-done
     if (base::do_text(SANDBOX, "sandbox") != Status::normal) __builtin_trap();
     save_globals();
+    terminal_restorer = runtime::restore_terminal;
+    runtime::restore_terminal = on_process_end;
 
+    if (const char* us = std::getenv("KOV_FUZZ_BUDGET_US"); us && std::atol(us) > 0)
+        budget_ns = std::atol(us) * 1000L;
     struct sigaction sa{};
     sa.sa_handler = on_budget;
     sa.sa_flags = SA_RESTART;
@@ -203,6 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     (void)started;
     static uint32_t runs = 0;
+    in_input = true;
     {
         stack::Snapshot saved;
         stack::mark_try(nullptr);
@@ -218,5 +236,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     restore_globals();
     collector::state.enabled = true;  // recycle/off may have switched it off
     if (++runs % 8 == 0) collector::collect();
+    in_input = false;
     return 0;
 }
