@@ -150,6 +150,13 @@ bool interp_frame_below(CallFrame* frame, bool one_frame) {
 
 void push_overflow() { overflow(); }
 
+volatile std::sig_atomic_t interrupt_requested = 0;
+
+void raise_interrupt() {
+    Cell what = cells::make_word(T_WORD, 0, symbol::make("time"));
+    raise_error("internal", "limit-hit", {&what});
+}
+
 void set_last(const Cell* value) { *arguments = *value; }
 
 void set_last_reset(const Cell* value) {

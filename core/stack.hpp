@@ -4,7 +4,9 @@
 // Both stacks are fixed series: their buffers never move, so cell pointers into them stay valid.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 
 #include "core/memory.hpp"
@@ -57,6 +59,16 @@ void make_stacks(Handle& arg_node, Handle& frame_node);
 
 // Raises stack-overflow (out of line, off the hot paths).
 [[noreturn, gnu::cold]] void push_overflow();
+
+// A request to stop the evaluation in progress, set from outside it (a signal handler or a
+// timer of an embedding program). The loops and parse's rule steps test it once per iteration:
+// while it is set, every iteration raises internal error limit-hit (arg1 the word time); the
+// requester clears it.
+extern volatile std::sig_atomic_t interrupt_requested;
+[[noreturn, gnu::cold]] void raise_interrupt();
+inline void check_interrupt() {
+    if (interrupt_requested) [[unlikely]] raise_interrupt();
+}
 
 // Marks. A word cell may be null (anonymous frame). The plain mark is inline: the interpreter
 // marks a frame for every call and every block it evaluates.
@@ -267,6 +279,17 @@ struct Snapshot {
         stack::frame_top = frame_top;
     }
     void dismiss() { armed = false; }
+};
+
+// A Snapshot for scratch pushes inside an evaluation: it restores the stacks only when its scope
+// ends normally. A raised error or a transfer leaving the scope has already moved the stacks to
+// its receiving frame, which a restore would undo.
+struct Scratch {
+    Snapshot saved;
+    int pending = std::uncaught_exceptions();
+    ~Scratch() {
+        if (std::uncaught_exceptions() != pending) saved.dismiss();
+    }
 };
 
 }  // namespace stack

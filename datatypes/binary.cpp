@@ -700,7 +700,7 @@ void do_bitwise(int op) {
     }
     if (op != OP_AND) {
         const ByteView& longer = x.n > y.n ? x : y;
-        std::memcpy(out.data() + common, longer.p + common, longer.n - common);
+        if (longer.n > common) std::memcpy(out.data() + common, longer.p + common, longer.n - common);
     }
     result_of(out);
 }

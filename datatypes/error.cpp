@@ -107,7 +107,7 @@ struct Writer {
     // A value formed or molded inside a native frame named <body>.
     void value(const Cell* v, bool mold) {
         collector::Root val(*v);
-        stack::Snapshot snap;
+        stack::Scratch snap;
         stack::mark_native(&runtime_words::words::body);
         limit = mold ? actions::mold_dispatch(val.get(), out, false, false, false, part, limit, 0)
                      : actions::form_dispatch(val.get(), out, part, limit);

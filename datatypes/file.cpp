@@ -276,8 +276,9 @@ Cell* eval_path(const PathStep& step) {
     Root base(*step.value);
     Root element(*step.element);
     if (element->is(T_GET_WORD)) {
-        stack::Snapshot saved;
+        // The word's value (no-value when it has none), pushed by word::get and taken off again.
         *element = *word::get(element.get());
+        stack::pop(1);
     }
     Root formed;
     string::ks_make_at(formed.get(), 16);

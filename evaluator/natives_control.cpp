@@ -53,8 +53,10 @@ inline void result_unset() { result(cells::make_unset()); }
 // Evaluates a block into the current frame's result slot.
 inline Status run_block(const Cell* block) { return interpreter::eval(block, true); }
 
-// Evaluates a loop body into the loop frame's result slot, receiving break and continue.
+// Evaluates a loop body into the loop frame's result slot, receiving break and continue; an
+// interrupt request stops the loop here.
 inline Status run_body(interpreter::Body& body) {
+    stack::check_interrupt();
     stack::keep();  // the frame keeps only its result slot between iterations
     return stack::receive(THROW_BREAK, [&] { return body.run(true); });
 }
@@ -289,7 +291,8 @@ Status repeat(const int32_t*) {
         Status s = run_body(body);
         if (s == Status::brk) break;
         if (s != Status::normal && s != Status::cont) return s;
-        cells::set_integer(a[1], cells::integer(a[1]) + 1);
+        // The counter after the last pass is never read: at the top of the range it wraps.
+        cells::set_integer(a[1], int32_t(uint32_t(cells::integer(a[1])) + 1u));
     }
     end_loop();
     return Status::normal;

@@ -34,8 +34,10 @@ namespace rw = runtime_words;
 
 inline Cell* args() { return stack::arguments; }
 
-// Evaluates a loop body into the loop frame's result slot, receiving break and continue.
+// Evaluates a loop body into the loop frame's result slot, receiving break and continue; an
+// interrupt request stops the loop here.
 inline Status run_body(interpreter::Body& body) {
+    stack::check_interrupt();
     stack::keep();  // the frame keeps only its result slot between iterations
     return stack::receive(THROW_BREAK, [&] { return body.run(true); });
 }

@@ -382,6 +382,7 @@ struct Engine {
         uint32_t pos = cells::series_index(*rules);
         bool match = true;
         for (;;) {
+            stack::check_interrupt();  // backtracking through alternatives can take long
             if (pos >= rules_tail(*rules)) break;
             Cell r = rule_at(*rules, pos);
             if (is_word(r, rw::sym::bar)) break;  // this alternative matched
@@ -481,6 +482,7 @@ struct Engine {
         uint32_t arg_pos = pos;
         int64_t n = 1;
         for (;;) {
+            stack::check_interrupt();
             uint32_t start = head();
             uint32_t start_len = tail() > start ? tail() - start : 0;
             uint64_t start_calls = calls;
@@ -737,6 +739,7 @@ struct Engine {
         uint32_t start = head();
         uint32_t arg_pos = pos;
         for (;;) {
+            stack::check_interrupt();
             uint32_t h = head();
             uint32_t p = arg_pos;
             Result r = argument(*rules, p, thru ? C_THRU : C_TO, kw);

@@ -231,4 +231,27 @@ void finish(uint32_t code) {
     if (interpreter::tracing) call(EV_END, nullptr, NO_POS, nullptr, nullptr, keep_top);
 }
 
+void finish_after_error() {
+    if (!interpreter::tracing || !(mask & EV_END)) return;
+    Cell* saved_arguments = stack::arguments;
+    Cell* saved_top = stack::top;
+    CallFrame* saved_frames = stack::frame_top;
+    auto back = [&] {
+        stack::arguments = saved_arguments;
+        stack::top = saved_top;
+        stack::frame_top = saved_frames;
+    };
+    stack::mark_try(nullptr);
+    try {
+        finish(THROW_ERROR);
+    } catch (const Unwind& u) {
+        if (u.code != THROW_ERROR) throw;  // delivered to its own receiver already
+        Cell raised = stack::top[-1];      // left on the stack by the delivery to the frame above
+        back();
+        stack::top[-1] = raised;
+        return;
+    }
+    back();
+}
+
 }  // namespace kov::tracing

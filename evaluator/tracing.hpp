@@ -66,6 +66,10 @@ void set_switch(bool on);
 void start(const Cell* callback);
 // Fires the end event; `code` is the transfer under way (0: none).
 void finish(uint32_t code);
+// Fires the end event after an error: the error's try frame is gone and the error is the top
+// value, so the callback runs under a try frame of its own, and an error it raises takes the
+// place of the first one.
+void finish_after_error();
 struct RunState {
     bool tracing, active;
     uint32_t mask;
@@ -83,7 +87,9 @@ template <class F> Status with_callback(const Cell* callback, F&& body) {
     try {
         s = body();
     } catch (const Unwind& u) {
-        finish(u.code);  // the transfer goes on unless the callback raises one of its own
+        // The transfer goes on unless the callback raises one of its own.
+        if (u.code == THROW_ERROR) finish_after_error();
+        else finish(u.code);
         throw;
     }
     finish(uint32_t(s));

@@ -781,7 +781,7 @@ public:
         Place placed = put(s, Cell{t, index, 0, 0}, h.nl);
         Root spec;
         if (codec) {
-            stack::Snapshot snap;
+            stack::Scratch snap;
             SeriesRef tmp(*block::push_new(1));
             Sink ts{&tmp};
             value(ts);
@@ -829,7 +829,7 @@ public:
         if (!cat || uint32_t(code % 100 + 2) >= error_catalogue::field_count(cat)) corrupt();
         Root e;
         {
-            stack::Snapshot snap;
+            stack::Scratch snap;
             Cell spec = cells::make_integer(code);
             e.cell = *error::make(nullptr, &spec, T_ERROR);
         }
