@@ -766,6 +766,28 @@ struct Link {
 
 }  // namespace
 
+namespace {
+
+// Before an error leaves a scan into an /into block: the values complete at the top level (those
+// before the outermost container still open) are appended to it, as a scan that appends each
+// value as it is made would have left them.
+void keep_scanned(State& s, const ScanOptions& o) {
+    if (!o.into || !s.load || o.one_value || o.scan) return;
+    uint32_t end = s.slot;
+    for (uint32_t c = s.container; c != s.head;) {
+        end = c - 1;  // a marker; the container before it begins data1 cells back
+        c = c - buffer[end].data1;
+    }
+    collector::Root into(*o.into);
+    for (uint32_t i = s.head; i < end; i++) {
+        buffer::alloc_block_tail(into.get());
+        Cell* tail = memory::buffer_of(cells::series_node(*into))->tail_cell() - 1;
+        *tail = buffer[i];
+    }
+}
+
+}  // namespace
+
 int32_t scan(Cell* out, const uint8_t* text, uint32_t length, const ScanOptions& o,
              int32_t* consumed) {
     if (buffer.empty()) buffer.resize(INITIAL_CELLS);
@@ -793,6 +815,7 @@ int32_t scan(Cell* out, const uint8_t* text, uint32_t length, const ScanOptions&
     } catch (const QuietStop&) {
         quiet = true;
     } catch (...) {
+        keep_scanned(s, o);
         s.slot = s.head;
         throw;
     }
@@ -807,6 +830,7 @@ int32_t scan(Cell* out, const uint8_t* text, uint32_t length, const ScanOptions&
             } catch (const QuietStop&) {
                 quiet = true;
             } catch (...) {
+                keep_scanned(s, o);
                 s.slot = s.head;
                 throw;
             }

@@ -70,6 +70,9 @@ void run(Cell* out, const Cell* src_in, const Args& a) {
         o.callback = trace.get();
         o.mask = lexer::function_mask(trace.get());
     }
+    // Into a block: the lexer appends the values itself (also those scanned before an error).
+    bool direct = !into->is(T_NONE) && !(a.next || a.one || a.scan || a.prescan);
+    if (direct) o.into = into.get();
     collector::Root result;
     int32_t consumed = 0;
     int32_t type = lexer::scan(result.get(), reinterpret_cast<const uint8_t*>(bytes.data()),
@@ -79,7 +82,7 @@ void run(Cell* out, const Cell* src_in, const Args& a) {
         *out = type > 0 ? cells::make_datatype(uint32_t(type)) : cells::make_none();
         return;
     }
-    if (a.one) {
+    if (a.one || direct) {
         *out = *result;
         return;
     }
