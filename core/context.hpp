@@ -149,18 +149,20 @@ inline Cell* set_in(Cell* word, const Cell* value, Handle ctx, bool fire) {
     return set_in_slow(word, value, ctx, fire);
 }
 inline Cell* set(Cell* word, const Cell* value) { return set_in(word, value, word->data1, true); }
-// The same, with its common case (a word of a function's or the global context) written inline:
-// for the loop counters that are set on every turn.
+// Writes a value in place into a resolved slot of a function's or the global context and
+// answers its cell; null (nothing written) for an object's word, which takes `set` (assigned
+// mark, change events), or a slot that cannot be reached without allocating.
+[[gnu::always_inline]] inline Cell* store_in_place(Handle ctx, uint32_t slot, const Cell* value) {
+    Cell* c = cell(ctx);
+    if (!on_stack_q(c) && kind_of(c) == KIND_OBJECT) return nullptr;
+    Cell* target = reachable_value(c, slot);
+    if (target) *target = *value;
+    return target;
+}
+// `set` with its common case written inline: for the loop counters that are set on every turn.
 [[gnu::always_inline]] inline Cell* set_quick(Cell* word, const Cell* value) {
-    Handle ctx = word->data1;
-    if (ctx && int32_t(word->data3) >= 0) [[likely]] {
-        Cell* c = cell(ctx);
-        if (on_stack_q(c) || kind_of(c) != KIND_OBJECT) [[likely]] {
-            if (Cell* target = reachable_value(c, word->data3)) {
-                *target = *value;
-                return target;
-            }
-        }
+    if (word->data1 && int32_t(word->data3) >= 0) [[likely]] {
+        if (Cell* target = store_in_place(word->data1, word->data3, value)) return target;
     }
     return set(word, value);
 }

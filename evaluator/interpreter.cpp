@@ -67,11 +67,7 @@ struct NearGuard {
 };
 
 // The value of a word bound to a context with values, without raising; null otherwise.
-[[gnu::always_inline]] inline const Cell* quiet_value(const Cell* w) {
-    Handle ctx = w->data1;
-    if (!ctx || int32_t(w->data3) < 0) return nullptr;
-    return context::reachable_value(context::cell(ctx), w->data3);
-}
+using invocation::word_value;
 
 [[noreturn]] void raise1(const char* category, const char* id, const Cell* a) {
     stack::raise_error(category, id, {a});
@@ -115,7 +111,7 @@ namespace {
     uint32_t t = c->type();
     const Cell* v = c;
     if (t == T_WORD) {
-        v = quiet_value(c);
+        v = word_value(c);
         if (!v) return {0, Status::normal};
         t = v->type();
         if (t == T_NATIVE || t == T_ACTION) {
@@ -134,7 +130,7 @@ namespace {
         // The value of the word after the set-word is read once, for either road below.
         if (c->data1 && int32_t(c->data3) >= 0 && pos + 1 < tail) {
             const Cell* r = c + 1;
-            const Cell* rv = r->is(T_WORD) ? quiet_value(r) : r;
+            const Cell* rv = r->is(T_WORD) ? word_value(r) : r;
             uint32_t rt = rv ? rv->type() : T_UNSET;
             if (simple_value(rt)) {
                 // A pure expression into a word of a function's or the global context: written
@@ -142,15 +138,10 @@ namespace {
                 Cell value = *rv;
                 const Cell* stopped;
                 uint32_t end = invocation::quick_infix(b->head_cell(), pos + 2, tail, value, stopped);
-                if (!stopped) {
-                    Cell* ctx = context::cell(c->data1);
-                    Cell* target = context::reachable_value(ctx, c->data3);
-                    if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) {
-                        *target = value;
-                        *stack::arguments = value;
-                        stack::top = stack::arguments + 1;
-                        return {end, Status::normal};
-                    }
+                if (!stopped && context::store_in_place(c->data1, c->data3, &value)) {
+                    *stack::arguments = value;
+                    stack::top = stack::arguments + 1;
+                    return {end, Status::normal};
                 }
             } else if (r->is(T_WORD) && (rt == T_NATIVE || rt == T_ACTION || rt == T_FUNCTION)) {
                 return set_word_front(code, pos, c, rv, false);
@@ -277,7 +268,7 @@ namespace {
 // Fires fetch for an operator word, then looks it up again (the callback may change anything).
 [[gnu::cold]] const Cell* traced_operator(Code& code, uint32_t pos) {
     tracing::fire(tracing::EV_FETCH, code.block.get(), pos, nullptr, code.at(pos));
-    const Cell* v = pos < code.tail() && code.at(pos)->is(T_WORD) ? quiet_value(code.at(pos)) : nullptr;
+    const Cell* v = pos < code.tail() && code.at(pos)->is(T_WORD) ? word_value(code.at(pos)) : nullptr;
     return v && v->is(T_OP) ? v : nullptr;
 }
 
@@ -301,7 +292,7 @@ Step eval_infix(Code& code, uint32_t pos, Cell* start_top, bool arg_mode) {
         } else {
             const Cell* w = b->head_cell() + pos;
             if (!w->is(T_WORD)) break;
-            v = quiet_value(w);
+            v = word_value(w);
             if (!v || !v->is(T_OP) || !(v = traced_operator(code, pos))) break;
         }
         stack::top = start_top;
@@ -328,7 +319,7 @@ inline Step infix_after(Code& code, uint32_t pos, Cell* start_top, bool arg_mode
     if (pos >= tail || pos >= code.limit) return {pos, Status::normal};
     const Cell* w = b->head_cell() + pos;
     if (!w->is(T_WORD)) return {pos, Status::normal};
-    const Cell* v = quiet_value(w);
+    const Cell* v = word_value(w);
     if (!v || !v->is(T_OP)) return {pos, Status::normal};
     return eval_infix(code, pos, start_top, arg_mode);
 }
@@ -372,7 +363,7 @@ Step eval_front(Code& code, uint32_t pos, bool arg_mode) {
     Cell* start_top = stack::top;
     Step s;
     if (c->is(T_WORD)) {
-        const Cell* v = quiet_value(c);
+        const Cell* v = word_value(c);
         if (!v) return {0, Status::normal};
         uint32_t t = v->type();
         Cell fn = *v;
@@ -406,10 +397,7 @@ Step set_word_front(Code& code, uint32_t pos, const Cell* c, const Cell* known, 
     // A word of a function's or the global context is written in place; an object's word
     // takes the general set (assigned mark, change events).
     Cell* word_cell = stack::arguments;
-    Cell* ctx = context::cell(word_cell->data1);
-    Cell* target = context::reachable_value(ctx, word_cell->data3);
-    if (target && (context::on_stack_q(ctx) || context::kind_of(ctx) != context::KIND_OBJECT)) *target = *result;
-    else context::set(word_cell, result);
+    if (!context::store_in_place(word_cell->data1, word_cell->data3, result)) context::set(word_cell, result);
     *stack::arguments = *result;
     stack::top = stack::arguments + 1;
     close(arg_mode);

@@ -231,10 +231,7 @@ inline int quick_op(const Cell* op) {
     const Cell* v = c;
     uint32_t t = c->type();
     if (t == T_WORD) {
-        Handle ctx = c->data1;
-        if (!ctx || int32_t(c->data3) < 0) return {0, Status::normal};
-        v = context::reachable_value(context::cell(ctx), c->data3);
-        if (!v) return {0, Status::normal};
+        if (!(v = word_value(c))) return {0, Status::normal};
         t = v->type();
     }
     if (!simple_value(t)) {
