@@ -105,15 +105,6 @@ void run(Cell* out, const Cell* src_in, const Args& a) {
         *out = *target;
         return;
     }
-    if (!into->is(T_NONE)) {
-        // The lexer appended the values to a block of its own: move them over.
-        SeriesBuffer* b = memory::buffer_of(cells::series_node(*result));
-        uint32_t n = b->length();
-        for (uint32_t i = 0; i < n; i++)
-            append(target.get(), memory::buffer_of(cells::series_node(*result))->head_cell()[i]);
-        *out = *target;
-        return;
-    }
     *out = *result;
 }
 
