@@ -149,7 +149,10 @@ namespace {
         }
         return eval_front(code, pos, false);
     }
-    if (!simple_value(t)) return {0, Status::normal};
+    if (!simple_value(t)) {
+        if (t == T_PAREN && v == c) return eval_paren_front(code, pos, false);
+        return {0, Status::normal};
+    }
     Cell* start_top = stack::top;
     stack::push(v);
     if (pos + 1 < tail && (c + 1)->is(T_WORD)) return eval_infix_from(code, pos + 1, start_top);
@@ -170,6 +173,14 @@ Step eval_call_front(Code& code, uint32_t pos, const Cell* v, const Cell* c) {
 
 Step eval_rest(Code& code, uint32_t pos) { return eval_general(code, pos, false, true, false); }
 
+[[gnu::noinline]] Step eval_paren_front(Code& code, uint32_t pos, bool arg_mode) {
+    Cell* start_top = stack::top;
+    Cell value = *code.at(pos);
+    Status st = eval(&value, !arg_mode);
+    if (st != Status::normal) return {pos + 1, st};
+    return infix_after(code, pos + 1, start_top, arg_mode);
+}
+
 namespace {
 
 // The statements of a block in a frame of its own (eval without the near guard).
@@ -186,7 +197,12 @@ namespace {
     } else {
         // The library's own code leaves near at the user's code that called into it.
         bool user = !(b->flags & SER_LIBRARY);
-        if (user) near_cell = code.block.cell;
+        if (user) {
+            // Field by field: the block's root has just been written by narrower stores, and a
+            // 16-byte load of it would wait for them. Index and node follow at each statement.
+            near_cell.header = code.block.cell.header;
+            near_cell.data3 = code.block.cell.data3;
+        }
         while (true) {
             if (user) {
                 near_cell.data1 = pos;
@@ -460,10 +476,10 @@ Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool p
         if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, &value);
         break;
     case T_PAREN: {
-        stack::mark(&rw::words::body, FRAME_INTERP_NATIVE);
-        Status st = eval(&value, true);
+        // The paren's block in a frame of its own: its last value is pushed (argument mode) or
+        // written into the result slot.
+        Status st = eval(&value, !arg_mode);
         if (st != Status::normal) return {next, st};
-        close(arg_mode);
         break;
     }
     case T_PATH:

@@ -113,6 +113,10 @@ Step eval_rest(Code& code, uint32_t pos);
 // set-word).
 Step eval_call_front(Code& code, uint32_t pos, const Cell* v, const Cell* c);
 
+// The paren at `pos` (not tracing): its block evaluated in a frame of its own, then the infix
+// rule, as the general rule takes it.
+Step eval_paren_front(Code& code, uint32_t pos, bool arg_mode);
+
 // The infix rule from `pos` over the left operand at `start_top` (argument mode).
 Step eval_infix_from(Code& code, uint32_t pos, Cell* start_top);
 

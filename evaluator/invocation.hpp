@@ -237,6 +237,7 @@ inline int quick_op(const Cell* op) {
     if (!simple_value(t)) {
         if (t == T_NATIVE || t == T_ACTION || t == T_FUNCTION) return eval_call_front(code, pos, v, c);
         if (t == T_SET_WORD) return eval_call_front(code, pos, nullptr, c);
+        if (t == T_PAREN && v == c) return interpreter::eval_paren_front(code, pos, true);
         return {0, Status::normal};
     }
     // The infix rule over numbers, computed in place on the pushed operand while the operators
