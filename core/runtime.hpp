@@ -77,7 +77,15 @@ const char* error_message(int code);
 // The limit is the lowest address that frames may reach (0: no check).
 extern uintptr_t stack_limit;
 inline bool machine_stack_low() {
-    return stack_limit && uintptr_t(__builtin_frame_address(0)) < stack_limit;
+    // The stack pointer read directly: asking for the frame address would make every function
+    // that marks a frame keep a frame pointer. With no limit (0) nothing is below it.
+    uintptr_t sp;
+#if defined(__x86_64__)
+    asm("mov %%rsp, %0" : "=r"(sp));
+#else
+    sp = uintptr_t(__builtin_frame_address(0));
+#endif
+    return sp < stack_limit;
 }
 // Records the current stack position and the usable size below it.
 void set_stack_limit_from_here(size_t usable_bytes);

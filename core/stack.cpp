@@ -119,11 +119,6 @@ Cell* mark_func_body(const Cell* name, Handle ctx) {
     return push_frame(name, FRAME_FUNC_BODY, 0, 0);
 }
 
-void set_in_func_flag(bool on) {
-    if (on) ctop()->header |= FRAME_IN_FUNC; else ctop()->header &= ~FRAME_IN_FUNC;
-}
-
-void set_interp_flag() { ctop()->header |= FRAME_INTERP; }
 
 CallFrame* set_in_func_flag_once() {
     if (frame_top - frame_begin < 2) return nullptr;

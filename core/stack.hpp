@@ -104,8 +104,11 @@ inline Cell* mark_interp_func(const Cell* name) { return mark(name, FRAME_INTERP
 inline Cell* mark_interp_native(const Cell* name) { return mark(name, FRAME_INTERP_NATIVE); }
 inline Cell* mark_eval(const Cell* name) { return mark(name, FRAME_EVAL); }
 
-void set_in_func_flag(bool on);
-void set_interp_flag();
+inline CallFrame* ctop();
+inline void set_in_func_flag(bool on) {
+    if (on) ctop()->header |= FRAME_IN_FUNC; else ctop()->header &= ~FRAME_IN_FUNC;
+}
+inline void set_interp_flag() { ctop()->header |= FRAME_INTERP; }
 CallFrame* set_in_func_flag_once();
 void clear_in_func_flag(CallFrame* frame);
 inline CallFrame* ctop() { return frame_top - 1; }

@@ -183,9 +183,9 @@ Step eval_rest(Code& code, uint32_t pos) { return eval_general(code, pos, false,
 
 namespace {
 
-// The statements of a block in a frame of its own (eval without the near guard).
-[[gnu::always_inline]] inline Status run_block(Code& code, bool last) {
-    stack::mark(&rw::words::body, FRAME_EVAL);
+// The statements of a block, each into the current frame's result slot (the top at it): the
+// last one's value stays there, with the top just above it.
+[[gnu::always_inline]] inline Status run_statements(Code& code) {
     uint32_t pos = code.block->data1;
     if (tracing) [[unlikely]] tracing::fire(tracing::EV_ENTER, code.block.get(), pos, nullptr, nullptr);
     // The buffer and the tail, read anew after each statement (it may have changed the block).
@@ -221,6 +221,14 @@ namespace {
         }
     }
     if (tracing) [[unlikely]] tracing::fire(tracing::EV_EXIT, code.block.get(), code.tail(), nullptr, stack::arguments);
+    return Status::normal;
+}
+
+// The statements of a block in a frame of its own (eval without the near guard).
+[[gnu::always_inline]] inline Status run_block(Code& code, bool last) {
+    stack::mark(&rw::words::body, FRAME_EVAL);
+    Status s = run_statements(code);
+    if (s != Status::normal) [[unlikely]] return s;
     close(!last);
     return Status::normal;
 }
@@ -231,6 +239,13 @@ Status eval(const Cell* block, bool last) {
     Code code(*block);
     NearGuard guard;
     return run_block(code, last);
+}
+
+Status eval_here(const Cell* block) {
+    Code code(*block);
+    NearGuard guard;
+    stack::top = stack::arguments;
+    return run_statements(code);
 }
 
 Body::Body(const Cell& block) : code(block), saved_near(near_cell) {}

@@ -76,6 +76,10 @@ Cell* near();
 // the caller's new top cell.
 Status eval(const Cell* block, bool last);
 
+// Evaluates the block as the last act of a native, in the native's own frame: its statements
+// take the frame's result slot (the arguments are read before), the last value stays there.
+Status eval_here(const Cell* block);
+
 // A block evaluated turn after turn (a loop's body): rooted, and interpreter/near saved, once
 // for all its runs. Each run is `eval` of the block; near is put back after each and at the end.
 struct Body {

@@ -53,6 +53,9 @@ inline void result_unset() { result(cells::make_unset()); }
 // Evaluates a block into the current frame's result slot.
 inline Status run_block(const Cell* block) { return interpreter::eval(block, true); }
 
+// The same for a branch that is the native's last act: in the native's own frame.
+inline Status run_branch(const Cell* block) { return interpreter::eval_here(block); }
+
 // Evaluates a loop body into the loop frame's result slot, receiving break and continue; an
 // interrupt request stops the loop here.
 inline Status run_body(interpreter::Body& body) {
@@ -74,7 +77,7 @@ Status if_(const int32_t*) {
         return Status::normal;
     }
     Cell body = args()[1];
-    return run_block(&body);
+    return run_branch(&body);
 }
 
 Status unless(const int32_t*) {
@@ -83,12 +86,12 @@ Status unless(const int32_t*) {
         return Status::normal;
     }
     Cell body = args()[1];
-    return run_block(&body);
+    return run_branch(&body);
 }
 
 Status either(const int32_t*) {
     Cell body = interpreter::true_q(args()) ? args()[1] : args()[2];
-    return run_block(&body);
+    return run_branch(&body);
 }
 
 // Evaluates the block's expressions one at a time; `stop` decides on each value.
