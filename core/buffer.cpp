@@ -33,6 +33,7 @@ static SeriesBuffer* move_to_new(SeriesBuffer* buf, int64_t new_size, bool keep)
     nb->tail = used;
     if (keep) std::memcpy(nb->data(), old->head_ptr(), used);
     memory::node_slot(node) = memory::handle_of(nb);
+    ++memory::generation;
     old->node = 0;
     old->flags &= ~SER_IN_USE;
     memory::abandon_buffer(old);  // check mode: a pointer kept into it is caught

@@ -611,6 +611,7 @@ void clear_fixed_marks() {
 static void collect_now(bool allow_evacuation) {
     if (state.busy) return;
     state.busy = true;
+    ++memory::generation;  // buffers move and nodes are given back from here on
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     auto started = std::chrono::steady_clock::now();
     try {
@@ -643,6 +644,7 @@ static void collect_now(bool allow_evacuation) {
         delete relocation;
         relocation = nullptr;
         scanned.clear();
+        ++memory::generation;
         state.busy = false;
         throw;
     }
@@ -653,6 +655,7 @@ static void collect_now(bool allow_evacuation) {
                                  std::chrono::steady_clock::now() - started)
                                  .count());
     state.total_ns += state.last_ns;
+    ++memory::generation;
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     state.busy = false;
 }

@@ -321,6 +321,24 @@ Cell* get_word_checked(const Cell* word) {
     return v;
 }
 
+// ---- the lookup cache ----
+
+LookupEntry lookup_cache[LOOKUP_ENTRIES];
+
+const LookupEntry* fill_lookup(Handle ctx) {
+    LookupEntry* e = &lookup_cache[(ctx ^ (ctx >> 9)) & (LOOKUP_ENTRIES - 1)];
+    Cell* c = cell(ctx);
+    if (on_stack_q(c)) {
+        *e = LookupEntry{ctx, memory::generation, c, nullptr};
+    } else if (c->data2) {
+        *e = LookupEntry{ctx, memory::generation, c, memory::buffer_of(c->data2)};
+    } else {
+        e->ctx = 0;
+        return nullptr;
+    }
+    return e;
+}
+
 // ---- making and binding ----
 
 Handle create(uint32_t size, bool on_stack, bool object, const Cell* source, uint32_t kind) {

@@ -112,6 +112,45 @@ Cell* add_global(uint32_t symbol);
     return slot < b->used() / 16 ? b->head_cell() + slot : nullptr;
 }
 
+// The lookup cache: per context node, the context cell and, for a context whose values are in
+// a block, that block's buffer, as found in one memory generation. A word's value cell is then
+// two loads from the cache entry instead of the chain node -> buffer -> context cell -> values
+// node -> buffer. An entry is good while its generation is the current one (nothing has moved
+// or been freed since); it is filled anew otherwise.
+struct LookupEntry {
+    Handle ctx;
+    uint64_t generation;
+    Cell* ctx_cell;
+    SeriesBuffer* values;  // null: the values are on the argument stack (ctx_cell->data2)
+};
+constexpr uint32_t LOOKUP_ENTRIES = 512;
+extern LookupEntry lookup_cache[LOOKUP_ENTRIES];
+// Fills the entry of a context; null when its values cannot be reached (none yet).
+const LookupEntry* fill_lookup(Handle ctx);
+[[gnu::always_inline]] inline const LookupEntry* lookup(Handle ctx) {
+    const LookupEntry* e = &lookup_cache[(ctx ^ (ctx >> 9)) & (LOOKUP_ENTRIES - 1)];
+    if (e->ctx == ctx && e->generation == memory::generation) [[likely]] return e;
+    return fill_lookup(ctx);
+}
+// The value cell of a slot through an entry, as reachable_value finds it.
+[[gnu::always_inline]] inline Cell* entry_value(const LookupEntry* e, uint32_t slot) {
+    if (SeriesBuffer* b = e->values) return slot < b->used() / 16 ? b->head_cell() + slot : nullptr;
+    uint32_t values = e->ctx_cell->data2;
+    if (!values) return nullptr;
+    uint64_t i = uint64_t(values - 1) + slot;
+    return i < uint64_t(stack::end - stack::begin) ? stack::begin + i : nullptr;
+}
+// The context cell of a context node, through the cache (valid until the next allocation).
+[[gnu::always_inline]] inline Cell* cached_cell(Handle ctx) {
+    const LookupEntry* e = lookup(ctx);
+    return e ? e->ctx_cell : cell(ctx);
+}
+// reachable_value of a context node's slot, through the cache.
+[[gnu::always_inline]] inline Cell* value_cell(Handle ctx, uint32_t slot) {
+    const LookupEntry* e = lookup(ctx);
+    return e ? entry_value(e, slot) : nullptr;
+}
+
 Cell* get_in_slow(const Cell* word, Handle ctx);
 Cell* set_in_slow(Cell* word, const Cell* value, Handle ctx, bool fire);
 
@@ -120,7 +159,7 @@ Cell* set_in_slow(Cell* word, const Cell* value, Handle ctx, bool fire);
 inline Cell* get_in(const Cell* word, Handle ctx) {
     uint32_t slot = word->data3;
     if (ctx && int32_t(slot) >= 0) [[likely]] {
-        if (Cell* v = reachable_value(cell(ctx), slot)) return v;
+        if (Cell* v = value_cell(ctx, slot)) return v;
     }
     return get_in_slow(word, ctx);
 }
@@ -153,9 +192,11 @@ inline Cell* set(Cell* word, const Cell* value) { return set_in(word, value, wor
 // answers its cell; null (nothing written) for an object's word, which takes `set` (assigned
 // mark, change events), or a slot that cannot be reached without allocating.
 [[gnu::always_inline]] inline Cell* store_in_place(Handle ctx, uint32_t slot, const Cell* value) {
-    Cell* c = cell(ctx);
+    const LookupEntry* e = lookup(ctx);
+    if (!e) return nullptr;
+    const Cell* c = e->ctx_cell;
     if (!on_stack_q(c) && kind_of(c) == KIND_OBJECT) return nullptr;
-    Cell* target = reachable_value(c, slot);
+    Cell* target = entry_value(e, slot);
     if (target) *target = *value;
     return target;
 }

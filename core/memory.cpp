@@ -91,6 +91,7 @@ uint8_t* arena = nullptr;
 MemoryRecord rec{};
 bool checking = false;
 bool library_mode = false;
+uint64_t generation = 0;
 
 #if defined(__SANITIZE_ADDRESS__)
 void poison(const void* start, size_t bytes) { ASAN_POISON_MEMORY_REGION(start, bytes); }
@@ -112,6 +113,7 @@ void init() {
         if (!vmem::commit(arena, PAGE)) runtime::runtime_error(FATAL_OUT_OF_MEMORY, 0);
     }
     rec = MemoryRecord{};
+    ++generation;  // a fresh start: nothing found before it is good
     measured_cycle = 0xFFFFFFFFu;
     live_bytes = grown_bytes = 0;
     rec.default_frame_size = DEFAULT_FRAME_SIZE;
@@ -125,6 +127,7 @@ void reset_for_tests() {
         vmem::decommit(arena + PAGE, arena_top - PAGE);
     }
     arena_top = PAGE;
+    ++generation;
     free_runs.clear();
     quarantine.clear();
     retired.clear();
@@ -288,12 +291,14 @@ Handle alloc_node() {
 }
 
 static void release_node(NodeFrame* f, Handle node) {
+    ++generation;
     node_slot(node) = f->first_free;
     f->first_free = node;
     f->used--;
 }
 
 void free_node(NodeFrame* f, Handle node) {
+    ++generation;
     if (!checking) return release_node(f, node);
     // Held back: the node stays counted as used and its slot names no buffer.
     node_slot(node) = DEAD_WORD;

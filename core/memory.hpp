@@ -116,6 +116,10 @@ extern bool checking;
 // that the code of library functions (their bodies and the blocks and paths in them) can be told
 // from the user's code. A trace run fires no event for library code.
 extern bool library_mode;
+// Bumped whenever a buffer may have moved or a node may have been given back (a collection, a
+// buffer moved to a larger one, a node freed): a buffer found through a node stays where it is,
+// and a node keeps its meaning, for as long as the generation lasts. Lookup caches key on it.
+extern uint64_t generation;
 constexpr uint8_t DEAD_BYTE = 0xDB;
 constexpr uint32_t DEAD_WORD = 0xDBDBDBDB;
 constexpr size_t QUARANTINE_NODES = 4096;

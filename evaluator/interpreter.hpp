@@ -34,9 +34,17 @@ namespace kov::interpreter {
 struct Code {
     collector::Root block;
     uint32_t limit = UINT32_MAX;  // positions past it count as the tail (one-value arguments)
+    mutable uint64_t generation = ~uint64_t(0);  // the buffer as found in this memory generation
+    mutable SeriesBuffer* found = nullptr;
     explicit Code(const Cell& b) : block(b) {}
     Handle node() const { return block.cell.data2; }
-    SeriesBuffer* buffer() const { return memory::buffer_of(block.cell.data2); }
+    SeriesBuffer* buffer() const {
+        if (generation != memory::generation) [[unlikely]] {
+            found = memory::buffer_of(block.cell.data2);
+            generation = memory::generation;
+        }
+        return found;
+    }
     // The cell at a position (valid until the next allocation).
     Cell* at(uint32_t pos) const { return buffer()->head_cell() + pos; }
     // Cells in the buffer: positions run up to this tail.
@@ -147,7 +155,7 @@ inline Step eval_simple(Code& code, uint32_t pos, bool no_infix) {
     if (t == T_WORD) {
         Handle ctx = v->data1;
         if (!ctx || int32_t(v->data3) < 0) return {0, Status::normal};
-        v = context::reachable_value(context::cell(ctx), v->data3);
+        v = context::value_cell(ctx, v->data3);
         if (!v) return {0, Status::normal};
         t = v->type();
     }

@@ -27,6 +27,16 @@ namespace kov::invocation {
 using interpreter::Code;
 using interpreter::Step;
 
+ListEntry list_cache[LIST_ENTRIES];
+
+const uint8_t* fill_list(const Cell* fn) {
+    Handle list = arg_list(fn);  // may allocate: the generation is read after it
+    ListEntry& e = list_entry(fn->data3);
+    e = ListEntry{fn->data3, memory::generation, memory::buffer_of(list)->head_ptr(),
+                  memory::buffer_of(fn->data3)->head_cell()};
+    return e.bytes;
+}
+
 namespace {
 
 using collector::Root;
@@ -527,9 +537,9 @@ inline bool operator_word_q(const Cell* c) {
 // is fetched as any argument; a branch written as a block in place, with no operator after it,
 // is its own value and is pushed as it stands. The frame, the errors and the result are the
 // quick call's.
-Step call_conditional(const Cell* fn_in, Handle list, uint32_t branches, Code* code, uint32_t pos,
+Step call_conditional(const Cell* fn_in, uint32_t branches, Code* code, uint32_t pos,
                       bool arg_mode, int32_t call_pos, const Cell* word) {
-    const ArgEntry condition = list_entries(list)[0];
+    const ArgEntry condition = entries_of(fn_in)[0];
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
     Root name(word ? *word : quick_name(code, call_pos));
@@ -546,7 +556,7 @@ Step call_conditional(const Cell* fn_in, Handle list, uint32_t branches, Code* c
             pos++;
             continue;
         }
-        const ArgEntry e = list_entries(arg_list(slot))[i];
+        const ArgEntry e = entries_of(slot)[i];
         s = fetch_evaluated(code, pos, name.get(), slot, i, e);
         pos = s.pos;
         if (s.status != Status::normal) return s;
@@ -565,11 +575,11 @@ Step call_conditional(const Cell* fn_in, Handle list, uint32_t branches, Code* c
 // arguments and result as the general call below, without its bookkeeping. Answers position 0
 // when the call does not qualify (nothing done).
 Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos, const Cell* word) {
-    if (!list_ready(fn_in)) word = nullptr;  // making the list allocates: the word is read anew
-    Handle list = arg_list(fn_in);
-    const ArgListHead* head = list_head(list);
+    // Making the list allocates: the word is read anew then.
+    if (!list_cached(fn_in) && !list_ready(fn_in)) word = nullptr;
+    const ArgListHead* head = head_of(fn_in);
     if (!head->plain) return {0, Status::normal};
-    if (head->branches) return call_conditional(fn_in, list, head->branches, code, pos, arg_mode, call_pos, word);
+    if (head->branches) return call_conditional(fn_in, head->branches, code, pos, arg_mode, call_pos, word);
     uint32_t count = head->count, refinements = head->refinements;
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
@@ -578,7 +588,7 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
     int32_t refs[32];
     for (uint32_t i = 0; i < refinements; i++) refs[i] = -1;
     for (uint32_t i = 0; i < count; i++) {
-        const ArgEntry e = list_entries(arg_list(slot))[i];  // read anew: the list may have moved
+        const ArgEntry e = entries_of(slot)[i];  // read anew: the list may have moved
         if (e.kind == ARG_REFINEMENT) break;
         if (e.kind != ARG_EVAL) continue;
         Step s = fetch_evaluated(code, pos, name.get(), slot, i, e);
@@ -600,17 +610,17 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
 // its arguments, then false and none! for its refinements and their arguments, then its locals.
 Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos,
                          const Cell* word) {
-    if (!list_ready(fn_in)) word = nullptr;  // as in call_plain
-    Handle list = arg_list(fn_in);
-    if (!list_head(list)->plain) return {0, Status::normal};
+    if (!list_cached(fn_in) && !list_ready(fn_in)) word = nullptr;  // as in call_plain
+    const ArgListHead head = *head_of(fn_in);  // a copy: the list may move while arguments are fetched
+    if (!head.plain) return {0, Status::normal};
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
     Root name(word ? *word : quick_name(code, call_pos));
     stack::mark_func(name.get(), slot->data1);
     stack::set_interp_flag();
     bool collecting = true;
-    for (uint32_t i = 0, count = list_head(list)->count; i < count; i++) {
-        const ArgEntry e = list_entries(arg_list(slot))[i];  // read anew, as in call_plain
+    for (uint32_t i = 0, count = head.count; i < count; i++) {
+        const ArgEntry e = entries_of(slot)[i];  // read anew, as in call_plain
         if (e.kind == ARG_REFINEMENT) {
             collecting = false;
             Cell f = cells::make_logic(false);
@@ -626,8 +636,7 @@ Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_m
             if (s.status != Status::normal) return s;
         }
     }
-    const ArgListHead* head = list_head(arg_list(slot));
-    for (uint32_t i = 0, n = head->locals, local = head->has_local; i < n; i++) {
+    for (uint32_t i = 0, n = head.locals, local = head.has_local; i < n; i++) {
         Cell c = i == 0 && local ? cells::make_logic(false) : cells::make_none();
         stack::push(&c);
     }
@@ -753,9 +762,9 @@ Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const
 }
 
 Status exec_function(const Cell* fn, Handle, const Cell* call_ref) {
-    context::cell(fn->data1)->data2 = stack::index_of(stack::arguments) + 1;
+    context::cached_cell(fn->data1)->data2 = stack::index_of(stack::arguments) + 1;
     stack::set_in_func_flag(true);
-    Cell body = *function::extra(fn, function::EXTRA_BODY);
+    Cell body = *invocation::extra_cell(fn, function::EXTRA_BODY);
     if (!body.is(T_BLOCK)) {
         *stack::arguments = cells::make_unset();
         return Status::normal;

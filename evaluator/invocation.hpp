@@ -74,6 +74,42 @@ inline const ArgEntry* list_entries(Handle node) {
     return reinterpret_cast<const ArgEntry*>(memory::buffer_of(node)->head_ptr() + sizeof(ArgListHead));
 }
 
+// The argument lists of the function values called last, by extra node, as found in one memory
+// generation (as context::lookup_cache): a call reads its list without the chain extra node ->
+// buffer -> cell 1 -> list node -> buffer. An entry is good while nothing has moved or been freed.
+struct ListEntry {
+    Handle extra;
+    uint64_t generation;
+    const uint8_t* bytes;  // the list's header, then its entries
+    const Cell* extra_cells;  // the function value's extra block (its body, its list...)
+};
+constexpr uint32_t LIST_ENTRIES = 256;
+extern ListEntry list_cache[LIST_ENTRIES];
+inline ListEntry& list_entry(Handle extra) { return list_cache[(extra ^ (extra >> 8)) & (LIST_ENTRIES - 1)]; }
+// Fills the entry of a function value (making its list on first use, which allocates).
+const uint8_t* fill_list(const Cell* fn);
+[[gnu::always_inline]] inline bool list_cached(const Cell* fn) {
+    const ListEntry& e = list_entry(fn->data3);
+    return e.extra == fn->data3 && e.generation == memory::generation;
+}
+[[gnu::always_inline]] inline const uint8_t* list_bytes(const Cell* fn) {
+    const ListEntry& e = list_entry(fn->data3);
+    if (e.extra == fn->data3 && e.generation == memory::generation) [[likely]] return e.bytes;
+    return fill_list(fn);
+}
+// Cell `i` of a function value's extra block (its body, its list...), through the cache when
+// the value's entry is good (valid until the next allocation).
+[[gnu::always_inline]] inline const Cell* extra_cell(const Cell* fn, uint32_t i) {
+    const ListEntry& e = list_entry(fn->data3);
+    if (e.extra == fn->data3 && e.generation == memory::generation) [[likely]] return e.extra_cells + i;
+    return memory::buffer_of(fn->data3)->head_cell() + i;
+}
+// The header and the entries of a function value's list (valid until the next allocation).
+inline const ArgListHead* head_of(const Cell* fn) { return reinterpret_cast<const ArgListHead*>(list_bytes(fn)); }
+inline const ArgEntry* entries_of(const Cell* fn) {
+    return reinterpret_cast<const ArgEntry*>(list_bytes(fn) + sizeof(ArgListHead));
+}
+
 // An infix call of the operator `op` (the value of the word at `pos`): the left operand is the
 // cell at `start_top`; the right operand is fetched after the word with infix suppressed. Integer
 // and float operands of the arithmetic and comparison operators are computed without a frame,
@@ -185,7 +221,7 @@ inline int quick_op(const Cell* op) {
 // null where the evaluation would take its general road.
 [[gnu::always_inline]] inline const Cell* word_value(const Cell* w) {
     if (!w->data1 || int32_t(w->data3) < 0) return nullptr;
-    return context::reachable_value(context::cell(w->data1), w->data3);
+    return context::value_cell(w->data1, w->data3);
 }
 
 // The infix rule over the value `acc` from `pos` (below `tail`, in the cells from `head`) while

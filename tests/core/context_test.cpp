@@ -531,6 +531,52 @@ TEST_F(Context, GlobalWordsGrowPastTheFirstSizeAndSurviveCollections) {
     EXPECT_EQ(context::word_count(context::global), words_before + uint32_t(n + 1));
 }
 
+TEST_F(Context, CachedLookupsFollowValuesThatMoveOrAreRebased) {
+    // The lookup cache answers the cell that the uncached road finds, after the values block has
+    // grown into a new buffer, after collections, and for a context on the stack after its values
+    // were pointed elsewhere.
+    collector::Root obj(Cell{T_OBJECT, context::create(1, false, true, nullptr, context::KIND_OBJECT), 0, 0});
+    Cell first = bound(obj->data1, "first");
+    Cell seven = integer(7);
+    context::set(&first, &seven);
+    auto same = [&](uint32_t slot) {
+        Handle ctx = obj->data1;
+        return context::value_cell(ctx, slot) == context::reachable_value(context::cell(ctx), slot);
+    };
+    ASSERT_TRUE(same(0));
+    SeriesBuffer* before = context::values(obj->data1);
+    for (int i = 0; i < 200; i++) {
+        Cell w = bound(obj->data1, ("w" + std::to_string(i)).c_str());
+        Cell v = integer(i);
+        context::set(&w, &v);
+    }
+    EXPECT_NE(context::values(obj->data1), before);  // the values moved
+    EXPECT_TRUE(same(0));
+    EXPECT_EQ(context::value_cell(obj->data1, 0)->data2, 7u);
+    EXPECT_TRUE(same(150));
+    collector::collect();
+    collector::collect();
+    EXPECT_TRUE(same(0));
+    EXPECT_EQ(context::value_cell(obj->data1, 0)->data2, 7u);
+    EXPECT_TRUE(same(5000));  // past the values: null on both roads
+
+    // A function context: its values are wherever the current call put them.
+    Block spec({bound(0, "a"), bound(0, "b")});
+    collector::RootContext fn(context::make(spec.cell(), true, false, context::KIND_FUNCTION));
+    EXPECT_EQ(context::value_cell(fn.handle(), 0), nullptr);  // no call under way
+    Cell* base = stack::top;
+    Cell one = integer(1), two = integer(2), three = integer(3);
+    stack::push(&one);
+    stack::push(&two);
+    stack::push(&three);
+    context::cell(fn.handle())->data2 = stack::index_of(base) + 1;
+    EXPECT_EQ(context::value_cell(fn.handle(), 1)->data2, 2u);
+    context::cell(fn.handle())->data2 = stack::index_of(base + 1) + 1;
+    EXPECT_EQ(context::value_cell(fn.handle(), 1)->data2, 3u);
+    context::cell(fn.handle())->data2 = 0;
+    stack::top = base;
+}
+
 TEST_F(Context, WordCellsThatMoveAreUpdatedSafelyUnderCollections) {
     // Setting an unresolved word adds it to the context, which allocates and may move the block
     // holding the word: the slot must land in the word where it is now.
