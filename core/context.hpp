@@ -26,6 +26,7 @@
 
 #include <cstdint>
 
+#include "core/context_lookup.hpp"
 #include "core/hashtable.hpp"
 #include "core/memory.hpp"
 #include "core/stack.hpp"
@@ -112,26 +113,6 @@ Cell* add_global(uint32_t symbol);
     return slot < b->used() / 16 ? b->head_cell() + slot : nullptr;
 }
 
-// The lookup cache: per context node, the context cell and, for a context whose values are in
-// a block, that block's buffer, as found in one memory generation. A word's value cell is then
-// two loads from the cache entry instead of the chain node -> buffer -> context cell -> values
-// node -> buffer. An entry is good while its generation is the current one (nothing has moved
-// or been freed since); it is filled anew otherwise.
-struct LookupEntry {
-    Handle ctx;
-    uint64_t generation;
-    Cell* ctx_cell;
-    SeriesBuffer* values;  // null: the values are on the argument stack (ctx_cell->data2)
-};
-constexpr uint32_t LOOKUP_ENTRIES = 512;
-extern LookupEntry lookup_cache[LOOKUP_ENTRIES];
-// Fills the entry of a context; null when its values cannot be reached (none yet).
-const LookupEntry* fill_lookup(Handle ctx);
-[[gnu::always_inline]] inline const LookupEntry* lookup(Handle ctx) {
-    const LookupEntry* e = &lookup_cache[(ctx ^ (ctx >> 9)) & (LOOKUP_ENTRIES - 1)];
-    if (e->ctx == ctx && e->generation == memory::generation) [[likely]] return e;
-    return fill_lookup(ctx);
-}
 // The value cell of a slot through an entry, as reachable_value finds it.
 [[gnu::always_inline]] inline Cell* entry_value(const LookupEntry* e, uint32_t slot) {
     if (SeriesBuffer* b = e->values) return slot < b->used() / 16 ? b->head_cell() + slot : nullptr;
@@ -139,11 +120,6 @@ const LookupEntry* fill_lookup(Handle ctx);
     if (!values) return nullptr;
     uint64_t i = uint64_t(values - 1) + slot;
     return i < uint64_t(stack::end - stack::begin) ? stack::begin + i : nullptr;
-}
-// The context cell of a context node, through the cache (valid until the next allocation).
-[[gnu::always_inline]] inline Cell* cached_cell(Handle ctx) {
-    const LookupEntry* e = lookup(ctx);
-    return e ? e->ctx_cell : cell(ctx);
 }
 // reachable_value of a context node's slot, through the cache.
 [[gnu::always_inline]] inline Cell* value_cell(Handle ctx, uint32_t slot) {

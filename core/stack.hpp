@@ -9,6 +9,7 @@
 #include <exception>
 #include <initializer_list>
 
+#include "core/context_lookup.hpp"
 #include "core/memory.hpp"
 #include "core/runtime.hpp"
 #include "core/value.hpp"
@@ -91,7 +92,7 @@ inline void check_interrupt() {
     Cell* base = mark(name, FRAME_FUNC);
     CallFrame* f = frame_top - 1;
     f->func_ctx = ctx;
-    f->saved_values = ctx ? memory::buffer_of(ctx)->head_cell()->data2 : 0;
+    f->saved_values = ctx ? context::cached_cell(ctx)->data2 : 0;
     return base;
 }
 Cell* mark_func_body(const Cell* name, Handle ctx);
@@ -162,7 +163,7 @@ inline Cell* arg(int i) { return arguments + i; }
 [[gnu::always_inline]] inline Cell* pop_frame_restoring() {
     CallFrame* f = --frame_top;
     if ((f->header >> 24 & 0x0F) == FRAME_FUNC && f->func_ctx)
-        memory::buffer_of(f->func_ctx)->head_cell()->data2 = f->saved_values;
+        context::cached_cell(f->func_ctx)->data2 = f->saved_values;
     Cell* old = arguments;
     arguments = begin + f->saved_args;
     return old;
