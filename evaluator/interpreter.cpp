@@ -16,6 +16,7 @@
 #include "datatypes/error.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/invocation.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/tracing.hpp"
 
 namespace kov::interpreter {
@@ -116,6 +117,10 @@ namespace {
         t = v->type();
         if (t == T_NATIVE || t == T_ACTION) {
             Cell fn = *v;
+            if (code.function_body && t == T_NATIVE && fn.data1 == natives::NATIVE_RETURN) [[unlikely]] {
+                Step r = invocation::call_return(&fn, &code, pos + 1, int32_t(pos), c);
+                if (r.pos) return r;
+            }
             Step s = invocation::call_plain(&fn, &code, pos + 1, false, int32_t(pos), c);
             if (!s.pos || s.status != Status::normal) return s;
             return infix_after(code, s.pos, stack::arguments, false);
@@ -239,6 +244,13 @@ Status eval(const Cell* block, bool last) {
     Code code(*block);
     NearGuard guard;
     return run_block(code, last);
+}
+
+Status eval_function_body(const Cell* block) {
+    Code code(*block);
+    code.function_body = true;
+    NearGuard guard;
+    return run_block(code, true);
 }
 
 Status eval_here(const Cell* block) {

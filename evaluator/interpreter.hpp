@@ -36,6 +36,7 @@ struct Code {
     uint32_t limit = UINT32_MAX;  // positions past it count as the tail (one-value arguments)
     mutable uint64_t generation = ~uint64_t(0);  // the buffer as found in this memory generation
     mutable SeriesBuffer* found = nullptr;
+    bool function_body = false;  // a function's body, evaluated in the frame above the function's
     explicit Code(const Cell& b) : block(b) {}
     Handle node() const { return block.cell.data2; }
     SeriesBuffer* buffer() const {
@@ -83,6 +84,9 @@ Cell* near();
 // expression (unset! for an empty block) goes into the caller's result slot (last) or becomes
 // the caller's new top cell.
 Status eval(const Cell* block, bool last);
+
+// Evaluates a function's body (eval, last): a `return` at its top level ends it in place.
+Status eval_function_body(const Cell* block);
 
 // Evaluates the block as the last act of a native, in the native's own frame: its statements
 // take the frame's result slot (the arguments are read before), the last value stays there.

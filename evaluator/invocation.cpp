@@ -145,6 +145,8 @@ Handle make_arg_list(const Cell* fn_in) {
         for (uint32_t i = 1; shaped && i <= branches; i++) shaped = entries[i].admits(T_BLOCK);
         if (shaped) head.branches = branches;
     }
+    if (fn->is(T_NATIVE) && fn->data1 == natives::NATIVE_RETURN)
+        head.returns = head.count == 1 && head.refinements == 0 && head.plain && entries[0].kind == ARG_EVAL;
     if (is_fn) {
         uint32_t words = context::word_count(fn->data1);
         head.locals = words > slots ? words - slots : 0;
@@ -606,6 +608,20 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
     return finish_plain(slot, code, pos, start, arg_mode);
 }
 
+Step call_return(const Cell* fn_in, Code* code, uint32_t pos, int32_t call_pos, const Cell* word) {
+    if (!list_cached(fn_in) && !list_ready(fn_in)) word = nullptr;  // as in call_plain
+    if (!head_of(fn_in)->returns) return {0, Status::normal};
+    const ArgEntry value = entries_of(fn_in)[0];
+    Cell* slot = stack::push(fn_in);
+    Root name(word ? *word : quick_name(code, call_pos));
+    stack::mark(name.get(), FRAME_INTERP_NATIVE);
+    Step s = fetch_evaluated(code, pos, name.get(), slot, 0, value);
+    if (s.status != Status::normal) return s;
+    stack::unwind_last();  // the value into the body's result slot
+    stack::top = stack::arguments + 1;
+    return {code->tail(), Status::normal};
+}
+
 // The quick call of a function! named by a word in a block, on the same terms as call_plain:
 // its arguments, then false and none! for its refinements and their arguments, then its locals.
 Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos,
@@ -770,7 +786,7 @@ Status exec_function(const Cell* fn, Handle, const Cell* call_ref) {
         return Status::normal;
     }
     if (tracing::active) [[unlikely]] return tracing::traced_body(fn, call_ref);
-    Status s = stack::receive(THROW_RETURN, [&] { return eval(&body, true); });
+    Status s = stack::receive(THROW_RETURN, [&] { return eval_function_body(&body); });
     if (s == Status::ret || s == Status::exit) return Status::normal;
     return s;
 }

@@ -54,6 +54,7 @@ struct ArgListHead {
                            // evaluated one (the quick call applies)
     uint32_t branches;     // if, unless (1) and either (2) with their own specs: the branch
                            // arguments after the condition, each admitting a block
+    uint32_t returns;      // return with its own spec: one evaluated argument
 };
 
 // The list of a function value, built on first use. Answers the binary! node; the header and
@@ -127,6 +128,13 @@ interpreter::Step call_plain(const Cell* fn, interpreter::Code* code, uint32_t p
                              int32_t call_pos, const Cell* word = nullptr);
 interpreter::Step call_function_plain(const Cell* fn, interpreter::Code* code, uint32_t pos, bool arg_mode,
                                       int32_t call_pos, const Cell* word = nullptr);
+// `return` (as made at start-up) named by the word `word` at `call_pos`, written as a statement
+// at the top level of a function's body: its argument is fetched in its frame as the quick call
+// fetches it, and becomes the body's value, with the statements after it left; the position
+// answered is the body's tail. What the return native would deliver to the function, without
+// the delivery. Position 0 (nothing done) for a return made with another spec.
+interpreter::Step call_return(const Cell* fn, interpreter::Code* code, uint32_t pos, int32_t call_pos,
+                              const Cell* word);
 
 // The integer road of an operator: the math or comparison code of an op! made from add,
 // subtract, multiply, divide, remainder or a comparison native (100 + the native's number), or

@@ -11,8 +11,9 @@ namespace kov::natives {
 constexpr int TABLE_SIZE = 120;
 constexpr int COUNT = 107;  // the slots that start-up fills
 
-// The numbers of the conditionals, which the interpreter calls on a road of their own.
-constexpr uint32_t NATIVE_IF = 1, NATIVE_UNLESS = 2, NATIVE_EITHER = 3;
+// The numbers of the conditionals, which the interpreter calls on a road of their own, and of
+// return, which a function's body ends on one.
+constexpr uint32_t NATIVE_IF = 1, NATIVE_UNLESS = 2, NATIVE_EITHER = 3, NATIVE_RETURN = 80;
 
 // Entry n - 1 holds native number n; null while it is not registered.
 inline NativeFn table[TABLE_SIZE] = {};

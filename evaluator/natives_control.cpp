@@ -718,7 +718,7 @@ void init() {
         {14, func},      {15, function_}, {16, does},   {17, has},      {18, switch_},
         {19, case_},     {20, do_},      {23, print},   {24, prin},     {35, reduce},
         {36, compose},   {70, try_},     {77, break_},  {78, continue_}, {79, exit_},
-        {80, return_},   {81, throw_},   {82, catch_},
+        {NATIVE_RETURN, return_}, {81, throw_}, {82, catch_},
     };
     for (const Entry& e : entries) table[e.number - 1] = e.fn;
 }
