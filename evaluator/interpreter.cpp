@@ -264,12 +264,13 @@ Body::Body(const Cell& block) : code(block), saved_near(near_cell) {}
 
 Body::~Body() { near_cell = saved_near.cell; }
 
-Status Body::run(bool last) {
+Status Body::run() {
     struct Restore {
         const Cell& saved;
         ~Restore() { near_cell = saved; }
     } restore{saved_near.cell};  // on every way out, as eval's guard
-    return run_block(code, last);
+    stack::top = stack::arguments;
+    return run_statements(code);
 }
 
 Status call_library(std::string_view word, std::initializer_list<const Cell*> values) {

@@ -93,13 +93,14 @@ Status eval_function_body(const Cell* block);
 Status eval_here(const Cell* block);
 
 // A block evaluated turn after turn (a loop's body): rooted, and interpreter/near saved, once
-// for all its runs. Each run is `eval` of the block; near is put back after each and at the end.
+// for all its runs. Each run evaluates the block in the loop's own frame, into its result slot
+// (the loop's state lies below the frame's base); near is put back after each and at the end.
 struct Body {
     Code code;
     collector::Root saved_near;
     explicit Body(const Cell& block);
     ~Body();
-    Status run(bool last);
+    Status run();
 };
 
 // Calls the global word's function with the values (each taken as it is, not evaluated), as the

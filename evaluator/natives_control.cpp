@@ -61,7 +61,7 @@ inline Status run_branch(const Cell* block) { return interpreter::eval_here(bloc
 inline Status run_body(interpreter::Body& body) {
     stack::check_interrupt();
     stack::keep();  // the frame keeps only its result slot between iterations
-    return stack::receive(THROW_BREAK, [&] { return body.run(true); });
+    return stack::receive(THROW_BREAK, [&] { return body.run(); });
 }
 
 // Closes the loop frame; its result becomes the native's.

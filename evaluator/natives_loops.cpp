@@ -39,7 +39,7 @@ inline Cell* args() { return stack::arguments; }
 inline Status run_body(interpreter::Body& body) {
     stack::check_interrupt();
     stack::keep();  // the frame keeps only its result slot between iterations
-    return stack::receive(THROW_BREAK, [&] { return body.run(true); });
+    return stack::receive(THROW_BREAK, [&] { return body.run(); });
 }
 
 // Opens the loop frame above the state just pushed; its result starts as unset!.
