@@ -181,7 +181,7 @@ Step eval_rest(Code& code, uint32_t pos) { return eval_general(code, pos, false,
 [[gnu::noinline]] Step eval_paren_front(Code& code, uint32_t pos, bool arg_mode) {
     Cell* start_top = stack::top;
     Cell value = *code.at(pos);
-    Status st = eval(&value, !arg_mode);
+    Status st = arg_mode ? eval(&value, false) : eval_here(&value);  // as the general rule
     if (st != Status::normal) return {pos + 1, st};
     return infix_after(code, pos + 1, start_top, arg_mode);
 }
@@ -504,9 +504,10 @@ Step eval_general(Code& code, uint32_t pos, bool no_infix, bool arg_mode, bool p
         if (tracing) [[unlikely]] tracing::fire(tracing::EV_PUSH, code.block.get(), pos, nullptr, &value);
         break;
     case T_PAREN: {
-        // The paren's block in a frame of its own: its last value is pushed (argument mode) or
-        // written into the result slot.
-        Status st = eval(&value, !arg_mode);
+        // The paren's block: as a statement, in the current frame (its statements take the
+        // result slot, the top is at it); in argument mode, in a frame of its own whose last
+        // value is pushed.
+        Status st = arg_mode ? eval(&value, false) : eval_here(&value);
         if (st != Status::normal) return {next, st};
         break;
     }

@@ -130,8 +130,8 @@ Step eval_rest(Code& code, uint32_t pos);
 // set-word).
 Step eval_call_front(Code& code, uint32_t pos, const Cell* v, const Cell* c);
 
-// The paren at `pos` (not tracing): its block evaluated in a frame of its own, then the infix
-// rule, as the general rule takes it.
+// The paren at `pos` (not tracing): its block evaluated (as a statement in the current frame,
+// as an argument in a frame of its own), then the infix rule, as the general rule takes it.
 Step eval_paren_front(Code& code, uint32_t pos, bool arg_mode);
 
 // The infix rule from `pos` over the left operand at `start_top` (argument mode).
