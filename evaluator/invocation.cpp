@@ -539,9 +539,9 @@ inline bool operator_word_q(const Cell* c) {
 // is fetched as any argument; a branch written as a block in place, with no operator after it,
 // is its own value and is pushed as it stands. The frame, the errors and the result are the
 // quick call's.
-Step call_conditional(const Cell* fn_in, uint32_t branches, Code* code, uint32_t pos,
-                      bool arg_mode, int32_t call_pos, const Cell* word) {
-    const ArgEntry condition = entries_of(fn_in)[0];
+Step call_conditional(const Cell* fn_in, const ArgEntry* entries, uint32_t branches, Code* code,
+                      uint32_t pos, bool arg_mode, int32_t call_pos, const Cell* word) {
+    const ArgEntry condition = entries[0];
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
     Root name(word ? *word : quick_name(code, call_pos));
@@ -578,10 +578,12 @@ Step call_conditional(const Cell* fn_in, uint32_t branches, Code* code, uint32_t
 // when the call does not qualify (nothing done).
 Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos, const Cell* word) {
     // Making the list allocates: the word is read anew then.
-    if (!list_cached(fn_in) && !list_ready(fn_in)) word = nullptr;
-    const ArgListHead* head = head_of(fn_in);
+    const uint8_t* bytes = list_bytes(fn_in, word);
+    const ArgListHead* head = reinterpret_cast<const ArgListHead*>(bytes);
     if (!head->plain) return {0, Status::normal};
-    if (head->branches) return call_conditional(fn_in, head->branches, code, pos, arg_mode, call_pos, word);
+    if (head->branches)
+        return call_conditional(fn_in, reinterpret_cast<const ArgEntry*>(bytes + sizeof(ArgListHead)),
+                                head->branches, code, pos, arg_mode, call_pos, word);
     uint32_t count = head->count, refinements = head->refinements;
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
@@ -609,9 +611,9 @@ Step call_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int3
 }
 
 Step call_return(const Cell* fn_in, Code* code, uint32_t pos, int32_t call_pos, const Cell* word) {
-    if (!list_cached(fn_in) && !list_ready(fn_in)) word = nullptr;  // as in call_plain
-    if (!head_of(fn_in)->returns) return {0, Status::normal};
-    const ArgEntry value = entries_of(fn_in)[0];
+    const uint8_t* bytes = list_bytes(fn_in, word);
+    if (!reinterpret_cast<const ArgListHead*>(bytes)->returns) return {0, Status::normal};
+    const ArgEntry value = reinterpret_cast<const ArgEntry*>(bytes + sizeof(ArgListHead))[0];
     Cell* slot = stack::push(fn_in);
     Root name(word ? *word : quick_name(code, call_pos));
     stack::mark(name.get(), FRAME_INTERP_NATIVE);
@@ -626,8 +628,8 @@ Step call_return(const Cell* fn_in, Code* code, uint32_t pos, int32_t call_pos, 
 // its arguments, then false and none! for its refinements and their arguments, then its locals.
 Step call_function_plain(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, int32_t call_pos,
                          const Cell* word) {
-    if (!list_cached(fn_in) && !list_ready(fn_in)) word = nullptr;  // as in call_plain
-    const ArgListHead head = *head_of(fn_in);  // a copy: the list may move while arguments are fetched
+    // A copy of the header: the list may move while arguments are fetched.
+    const ArgListHead head = *reinterpret_cast<const ArgListHead*>(list_bytes(fn_in, word));
     if (!head.plain) return {0, Status::normal};
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);

@@ -89,10 +89,6 @@ extern ListEntry list_cache[LIST_ENTRIES];
 inline ListEntry& list_entry(Handle extra) { return list_cache[(extra ^ (extra >> 8)) & (LIST_ENTRIES - 1)]; }
 // Fills the entry of a function value (making its list on first use, which allocates).
 const uint8_t* fill_list(const Cell* fn);
-[[gnu::always_inline]] inline bool list_cached(const Cell* fn) {
-    const ListEntry& e = list_entry(fn->data3);
-    return e.extra == fn->data3 && e.generation == memory::generation;
-}
 [[gnu::always_inline]] inline const uint8_t* list_bytes(const Cell* fn) {
     const ListEntry& e = list_entry(fn->data3);
     if (e.extra == fn->data3 && e.generation == memory::generation) [[likely]] return e.bytes;
@@ -104,6 +100,14 @@ const uint8_t* fill_list(const Cell* fn);
     const ListEntry& e = list_entry(fn->data3);
     if (e.extra == fn->data3 && e.generation == memory::generation) [[likely]] return e.extra_cells + i;
     return memory::buffer_of(fn->data3)->head_cell() + i;
+}
+// The same for a call whose word `word` was read just before: making the list allocates, and
+// the word is then dropped (null) to be read anew.
+[[gnu::always_inline]] inline const uint8_t* list_bytes(const Cell* fn, const Cell*& word) {
+    const ListEntry& e = list_entry(fn->data3);
+    if (e.extra == fn->data3 && e.generation == memory::generation) [[likely]] return e.bytes;
+    if (!list_ready(fn)) word = nullptr;
+    return fill_list(fn);
 }
 // The header and the entries of a function value's list (valid until the next allocation).
 inline const ArgListHead* head_of(const Cell* fn) { return reinterpret_cast<const ArgListHead*>(list_bytes(fn)); }
