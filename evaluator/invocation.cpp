@@ -535,6 +535,41 @@ inline bool operator_word_q(const Cell* c) {
     return v && v->is(T_OP);
 }
 
+// if or unless whose condition at `pos` is pure (a value, or a word holding one, then number
+// operators that the quick road computes whole: nothing in it can raise or run Kov code) and
+// whose block is written in place: when the block is left alone, none! is the result at once,
+// with no frame opened and nothing called; when it is to run, the condition's value and the
+// position after it are given back in `value` and `end` for the call to take as they are.
+// Answers position 0 when the call is still to be made.
+inline Step skipped_branch(const Cell* fn_in, const ArgEntry& condition, Code* code, uint32_t pos,
+                           bool arg_mode, Cell& value, uint32_t& end) {
+    SeriesBuffer* b = code->buffer();
+    uint32_t tail = code->tail_in(b);
+    if (pos >= tail) return {0, Status::normal};
+    const Cell* head = b->head_cell();
+    const Cell* c = head + pos;
+    const Cell* v = c->is(T_WORD) ? word_value(c) : c;
+    if (!v || !interpreter::simple_value(v->type())) return {0, Status::normal};
+    value = *v;
+    const Cell* stopped;
+    uint32_t after = quick_infix(head, pos + 1, tail, value, stopped);
+    if (stopped || after >= tail || !head[after].is(T_BLOCK) || !condition.admits(value.type()) ||
+        (after + 1 < tail && operator_word_q(head + after + 1)))
+        return {0, Status::normal};
+    if (cells::truthy(value) == (fn_in->data1 == natives::NATIVE_IF)) {
+        end = after;
+        return {0, Status::normal};
+    }
+    Cell none = cells::make_none();
+    if (arg_mode) {
+        stack::push(&none);
+    } else {
+        *stack::arguments = none;
+        stack::top = stack::arguments + 1;
+    }
+    return {after + 1, Status::normal};
+}
+
 // The quick call of if, unless and either (`branches` from their argument list): the condition
 // is fetched as any argument; a branch written as a block in place, with no operator after it,
 // is its own value and is pushed as it stands. The frame, the errors and the result are the
@@ -542,14 +577,30 @@ inline bool operator_word_q(const Cell* c) {
 Step call_conditional(const Cell* fn_in, const ArgEntry* entries, uint32_t branches, Code* code,
                       uint32_t pos, bool arg_mode, int32_t call_pos, const Cell* word) {
     const ArgEntry condition = entries[0];
+    Cell known;
+    uint32_t known_end = 0;  // the position after a pure condition already computed
+    if (branches == 1) {
+        Step q = skipped_branch(fn_in, condition, code, pos, arg_mode, known, known_end);
+        if (q.pos) return q;
+    }
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
     Root name(word ? *word : quick_name(code, call_pos));
     stack::mark(name.get(), FRAME_INTERP_NATIVE);
-    Step s = fetch_evaluated(code, pos, name.get(), slot, 0, condition);
-    pos = s.pos;
-    if (s.status != Status::normal) return s;
-    for (uint32_t i = 1; i <= branches; i++) {
+    uint32_t first = 1;  // the first branch still to fetch
+    if (known_end) {
+        // The condition and the block as found above (nothing has allocated since).
+        stack::push(&known);
+        stack::push(code->buffer()->head_cell() + known_end);
+        pos = known_end + 1;
+        first = 2;
+    } else {
+        Step s = fetch_evaluated(code, pos, name.get(), slot, 0, condition);
+        pos = s.pos;
+        if (s.status != Status::normal) return s;
+    }
+    Step s;
+    for (uint32_t i = first; i <= branches; i++) {
         SeriesBuffer* b = code->buffer();
         uint32_t tail = code->tail_in(b);
         const Cell* c = b->head_cell() + pos;
