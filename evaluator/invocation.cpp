@@ -535,14 +535,14 @@ inline bool operator_word_q(const Cell* c) {
     return v && v->is(T_OP);
 }
 
-// if or unless whose condition at `pos` is pure (a value, or a word holding one, then number
-// operators that the quick road computes whole: nothing in it can raise or run Kov code) and
-// whose block is written in place: when the block is left alone, none! is the result at once,
-// with no frame opened and nothing called; when it is to run, the condition's value and the
-// position after it are given back in `value` and `end` for the call to take as they are.
+// if, unless or either whose condition at `pos` is pure (a value, or a word holding one, then
+// number operators that the quick road computes whole: nothing in it can raise or run Kov code)
+// and whose blocks are written in place: when if's or unless's block is left alone, none! is
+// the result at once, with no frame opened and nothing called; else the condition's value and
+// the position after it are given back in `value` and `end` for the call to take as they are.
 // Answers position 0 when the call is still to be made.
-inline Step skipped_branch(const Cell* fn_in, const ArgEntry& condition, Code* code, uint32_t pos,
-                           bool arg_mode, Cell& value, uint32_t& end) {
+inline Step skipped_branch(const Cell* fn_in, const ArgEntry& condition, uint32_t branches, Code* code,
+                           uint32_t pos, bool arg_mode, Cell& value, uint32_t& end) {
     SeriesBuffer* b = code->buffer();
     uint32_t tail = code->tail_in(b);
     if (pos >= tail) return {0, Status::normal};
@@ -553,10 +553,12 @@ inline Step skipped_branch(const Cell* fn_in, const ArgEntry& condition, Code* c
     value = *v;
     const Cell* stopped;
     uint32_t after = quick_infix(head, pos + 1, tail, value, stopped);
-    if (stopped || after >= tail || !head[after].is(T_BLOCK) || !condition.admits(value.type()) ||
-        (after + 1 < tail && operator_word_q(head + after + 1)))
-        return {0, Status::normal};
-    if (cells::truthy(value) == (fn_in->data1 == natives::NATIVE_IF)) {
+    uint32_t last = after + branches - 1;  // the last block
+    if (stopped || last >= tail || !condition.admits(value.type())) return {0, Status::normal};
+    for (uint32_t i = after; i <= last; i++)
+        if (!head[i].is(T_BLOCK)) return {0, Status::normal};
+    if (last + 1 < tail && operator_word_q(head + last + 1)) return {0, Status::normal};
+    if (branches == 2 || cells::truthy(value) == (fn_in->data1 == natives::NATIVE_IF)) {
         end = after;
         return {0, Status::normal};
     }
@@ -579,21 +581,19 @@ Step call_conditional(const Cell* fn_in, const ArgEntry* entries, uint32_t branc
     const ArgEntry condition = entries[0];
     Cell known;
     uint32_t known_end = 0;  // the position after a pure condition already computed
-    if (branches == 1) {
-        Step q = skipped_branch(fn_in, condition, code, pos, arg_mode, known, known_end);
-        if (q.pos) return q;
-    }
+    Step q = skipped_branch(fn_in, condition, branches, code, pos, arg_mode, known, known_end);
+    if (q.pos) return q;
     uint32_t start = pos;
     Cell* slot = stack::push(fn_in);
     Root name(word ? *word : quick_name(code, call_pos));
     stack::mark(name.get(), FRAME_INTERP_NATIVE);
     uint32_t first = 1;  // the first branch still to fetch
     if (known_end) {
-        // The condition and the block as found above (nothing has allocated since).
+        // The condition and the blocks as found above (nothing has allocated since).
         stack::push(&known);
-        stack::push(code->buffer()->head_cell() + known_end);
-        pos = known_end + 1;
-        first = 2;
+        for (uint32_t i = 0; i < branches; i++) stack::push(code->buffer()->head_cell() + known_end + i);
+        pos = known_end + branches;
+        first = branches + 1;
     } else {
         Step s = fetch_evaluated(code, pos, name.get(), slot, 0, condition);
         pos = s.pos;
