@@ -107,7 +107,7 @@ Cell* add_global(uint32_t symbol);
     if (!values) return nullptr;
     if (ctx_cell->header & CTX_ON_STACK) {
         uint64_t i = uint64_t(values - 1) + slot;
-        return i < uint64_t(stack::end - stack::begin) ? stack::begin + i : nullptr;
+        return i < ARG_STACK_CELLS ? stack::begin + i : nullptr;  // the stack never grows
     }
     SeriesBuffer* b = memory::buffer_of(values);
     return slot < b->used() / 16 ? b->head_cell() + slot : nullptr;
@@ -119,7 +119,7 @@ Cell* add_global(uint32_t symbol);
     uint32_t values = e->ctx_cell->data2;
     if (!values) return nullptr;
     uint64_t i = uint64_t(values - 1) + slot;
-    return i < uint64_t(stack::end - stack::begin) ? stack::begin + i : nullptr;
+    return i < ARG_STACK_CELLS ? stack::begin + i : nullptr;  // the stack never grows
 }
 // reachable_value of a context node's slot, through the cache.
 [[gnu::always_inline]] inline Cell* value_cell(Handle ctx, uint32_t slot) {
