@@ -535,12 +535,28 @@ inline bool operator_word_q(const Cell* c) {
     return v && v->is(T_OP);
 }
 
-// if, unless or either whose condition at `pos` is pure (a value, or a word holding one, then
-// number operators that the quick road computes whole: nothing in it can raise or run Kov code)
-// and whose blocks are written in place: when if's or unless's block is left alone, none! is
-// the result at once, with no frame opened and nothing called; else the condition's value and
-// the position after it are given back in `value` and `end` for the call to take as they are.
-// Answers position 0 when the call is still to be made.
+// The value of a block that holds one pure expression from its index to its tail (a value, or a
+// word holding one, then number operators that the quick road computes whole), into `out`;
+// false for any other block.
+[[gnu::noinline]] bool pure_block_value(const Cell* block, Cell& out) {
+    SeriesBuffer* b = memory::buffer_of(block->data2);
+    uint32_t tail = b->used() >> 4, pos = block->data1;
+    if (pos >= tail) return false;
+    const Cell* head = b->head_cell();
+    const Cell* c = head + pos;
+    const Cell* v = c->is(T_WORD) ? word_value(c) : c;
+    if (!v || !interpreter::simple_value(v->type())) return false;
+    out = *v;
+    const Cell* stopped;
+    return quick_infix(head, pos + 1, tail, out, stopped) == tail && !stopped;
+}
+
+// if, unless or either whose condition at `pos` is pure (as above: nothing in it can raise or
+// run Kov code) and whose blocks are written in place. When if's or unless's block is left
+// alone, none! is the result; when the block to run is pure as well, its value is: at once, with
+// no frame opened and nothing called, as nothing in either can raise. Else the condition's value
+// and the position after it are given back in `value` and `end` for the call to take as they
+// are. Answers position 0 when the call is still to be made.
 inline Step skipped_branch(const Cell* fn_in, const ArgEntry& condition, uint32_t branches, Code* code,
                            uint32_t pos, bool arg_mode, Cell& value, uint32_t& end) {
     SeriesBuffer* b = code->buffer();
@@ -558,18 +574,20 @@ inline Step skipped_branch(const Cell* fn_in, const ArgEntry& condition, uint32_
     for (uint32_t i = after; i <= last; i++)
         if (!head[i].is(T_BLOCK)) return {0, Status::normal};
     if (last + 1 < tail && operator_word_q(head + last + 1)) return {0, Status::normal};
-    if (branches == 2 || cells::truthy(value) == (fn_in->data1 == natives::NATIVE_IF)) {
+    bool truth = cells::truthy(value);
+    Cell result = cells::make_none();
+    bool run = branches == 2 || truth == (fn_in->data1 == natives::NATIVE_IF);
+    if (run && !pure_block_value(head + (branches == 2 && !truth ? last : after), result)) {
         end = after;
         return {0, Status::normal};
     }
-    Cell none = cells::make_none();
     if (arg_mode) {
-        stack::push(&none);
+        stack::push(&result);
     } else {
-        *stack::arguments = none;
+        *stack::arguments = result;
         stack::top = stack::arguments + 1;
     }
-    return {after + 1, Status::normal};
+    return {last + 1, Status::normal};
 }
 
 // The quick call of if, unless and either (`branches` from their argument list): the condition
