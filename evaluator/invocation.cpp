@@ -541,14 +541,7 @@ inline bool operator_word_q(const Cell* c) {
 [[gnu::noinline]] bool pure_block_value(const Cell* block, Cell& out) {
     SeriesBuffer* b = memory::buffer_of(block->data2);
     uint32_t tail = b->used() >> 4, pos = block->data1;
-    if (pos >= tail) return false;
-    const Cell* head = b->head_cell();
-    const Cell* c = head + pos;
-    const Cell* v = c->is(T_WORD) ? word_value(c) : c;
-    if (!v || !interpreter::simple_value(v->type())) return false;
-    out = *v;
-    const Cell* stopped;
-    return quick_infix(head, pos + 1, tail, out, stopped) == tail && !stopped;
+    return pos < tail && pure_expression(b->head_cell(), pos, tail, out) == tail;
 }
 
 // if, unless or either whose condition at `pos` is pure (as above: nothing in it can raise or
@@ -563,14 +556,9 @@ inline Step skipped_branch(const Cell* fn_in, const ArgEntry& condition, uint32_
     uint32_t tail = code->tail_in(b);
     if (pos >= tail) return {0, Status::normal};
     const Cell* head = b->head_cell();
-    const Cell* c = head + pos;
-    const Cell* v = c->is(T_WORD) ? word_value(c) : c;
-    if (!v || !interpreter::simple_value(v->type())) return {0, Status::normal};
-    value = *v;
-    const Cell* stopped;
-    uint32_t after = quick_infix(head, pos + 1, tail, value, stopped);
+    uint32_t after = pure_expression(head, pos, tail, value);
     uint32_t last = after + branches - 1;  // the last block
-    if (stopped || last >= tail || !condition.admits(value.type())) return {0, Status::normal};
+    if (!after || last >= tail || !condition.admits(value.type())) return {0, Status::normal};
     for (uint32_t i = after; i <= last; i++)
         if (!head[i].is(T_BLOCK)) return {0, Status::normal};
     if (last + 1 < tail && operator_word_q(head + last + 1)) return {0, Status::normal};

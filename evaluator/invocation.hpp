@@ -264,6 +264,19 @@ inline int quick_op(const Cell* op) {
     return pos;
 }
 
+// A pure expression at `pos` (below `tail`): a value that evaluates to itself, or a word holding
+// one, then number operators that quick_infix computes whole; nothing in it can raise or run Kov
+// code. Its value goes into `out`; answers the position after it, or 0 for any other expression.
+[[gnu::always_inline]] inline uint32_t pure_expression(const Cell* head, uint32_t pos, uint32_t tail, Cell& out) {
+    const Cell* c = head + pos;
+    const Cell* v = c->is(T_WORD) ? word_value(c) : c;
+    if (!v || !interpreter::simple_value(v->type())) return 0;
+    out = *v;
+    const Cell* stopped;
+    uint32_t end = quick_infix(head, pos + 1, tail, out, stopped);
+    return stopped ? 0 : end;
+}
+
 // The quick roads of one argument expression (argument mode, infix after it) while not tracing,
 // on one read of its first cell: a value that evaluates to itself, or a word holding one, is
 // pushed, and a word naming a native, action or function, and a set-word, go to their quick
