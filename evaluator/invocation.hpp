@@ -296,7 +296,9 @@ inline int quick_op(const Cell* op) {
         t = v->type();
     }
     if (!simple_value(t)) {
-        if (t == T_NATIVE || t == T_ACTION || t == T_FUNCTION) return eval_call_front(code, pos, v, c);
+        // A function value written in the block itself (not through a word) is called by the
+        // general rule, with no calling word.
+        if ((t == T_NATIVE || t == T_ACTION || t == T_FUNCTION) && v != c) return eval_call_front(code, pos, v, c);
         if (t == T_SET_WORD) return eval_call_front(code, pos, nullptr, c);
         if (t == T_PAREN && v == c) return interpreter::eval_paren_front(code, pos, true);
         return {0, Status::normal};
