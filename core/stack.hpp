@@ -62,9 +62,9 @@ void make_stacks(Handle& arg_node, Handle& frame_node);
 [[noreturn, gnu::cold]] void push_overflow();
 
 // A request to stop the evaluation in progress, set from outside it (a signal handler or a
-// timer of an embedding program). The loops and parse's rule steps test it once per iteration:
-// while it is set, every iteration raises internal error limit-hit (arg1 the word time); the
-// requester clears it.
+// timer of an embedding program). The loops and parse's rule steps test it once per iteration,
+// and function! bodies once per call: while it is set, each of them raises internal error
+// limit-hit (arg1 the word time); the requester clears it.
 extern volatile std::sig_atomic_t interrupt_requested;
 [[noreturn, gnu::cold]] void raise_interrupt();
 inline void check_interrupt() {

@@ -837,6 +837,7 @@ Step eval_code(const Cell* fn_in, Code* code, uint32_t pos, bool arg_mode, const
 }
 
 Status exec_function(const Cell* fn, Handle, const Cell* call_ref) {
+    stack::check_interrupt();  // a recursion without loops stops on a request as a loop does
     context::cached_cell(fn->data1)->data2 = stack::index_of(stack::arguments) + 1;
     stack::set_in_func_flag(true);
     Cell body = *invocation::extra_cell(fn, function::EXTRA_BODY);

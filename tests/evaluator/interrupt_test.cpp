@@ -1,7 +1,7 @@
-// The interrupt request: while stack::interrupt_requested is set, every loop native and parse's
-// rule sequences and repetitions raise internal error limit-hit (arg1 the word time) at their
-// next step, a try inside a loop body does not keep the loop going, and nothing is left behind
-// once it is cleared.
+// The interrupt request: while stack::interrupt_requested is set, every loop native, parse's
+// rule sequences and repetitions, and every call of a function! raise internal error limit-hit
+// (arg1 the word time) at their next step, a try inside a loop body does not keep the loop
+// going, and nothing is left behind once it is cleared.
 #include <string>
 
 #include "core/stack.hpp"
@@ -36,7 +36,7 @@ protected:
     }
 };
 
-TEST_F(Interrupt, EveryLoopStopsWhileRequested) {
+TEST_F(Interrupt, EveryLoopAndCallStopsWhileRequested) {
     const char* loops[] = {
         "forever []",
         "while [true] []",
@@ -54,6 +54,9 @@ TEST_F(Interrupt, EveryLoopStopsWhileRequested) {
         "parse [1 2 3] [thru [3]]",
         "parse \"ab\" [\"a\" \"b\"]",
         "parse [x] [[\"no\" | 'x]]",
+        "f: func [n] [if n > 0 [f n - 1 f n - 1]] f 40",
+        "g: func [] [1] g",
+        "h: func [x] [return x] h 1",
     };
     for (const char* source : loops) {
         stack::interrupt_requested = 1;
@@ -67,9 +70,9 @@ TEST_F(Interrupt, LoopsRunWhenCleared) {
     stack::interrupt_requested = 0;
     EXPECT_EQ(run("n: 0 loop 3 [n: n + 1] foreach x [1 2] [n: n + x] if n <> 6 [do make error! \"n\"]"), "");
     EXPECT_EQ(run("unless parse \"aaa\" [some \"a\"] [do make error! \"parse\"]"), "");
-    // Code without loops is not stopped by a request.
+    // Code without loops or function calls is not stopped by a request.
     stack::interrupt_requested = 1;
-    EXPECT_EQ(run("x: 1 + 2 f: func [a] [a * 2] f x"), "");
+    EXPECT_EQ(run("x: 1 + 2 f: func [a] [a * 2] x: negate x if x < 0 [x: x * 2]"), "");
 }
 
 }  // namespace
