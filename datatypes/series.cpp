@@ -42,8 +42,13 @@ inline SeriesBuffer* buf(const Cell* s) { return memory::buffer_of(s->data2); }
 inline uint8_t* elem(SeriesBuffer* b, int64_t i) { return b->head_ptr() + (i << b->shift()); }
 inline Handle table_of(const Cell* s) { return s->is(T_HASH) ? s->data3 : 0; }
 
-// The one-element buffer of take without /part; fixed, so it never moves.
+// The one-element buffer of take without /part: fixed, so its buffer never moves; its node is
+// marked as a root, so that a collection that moves nodes rewrites the handle.
 Handle take_scratch = 0;
+
+void mark_scratch() {
+    if (take_scratch) collector::mark_node(&take_scratch);
+}
 
 Cell result_cell{T_NONE, 0, 0, 0};  // a scalar answer the front-end copies at once
 
@@ -656,6 +661,11 @@ Cell* take(Cell* s_in, const Cell* part, bool last) {
 void unbind() { take_scratch = 0; }
 
 void init() {
+    static bool marker_added = false;
+    if (!marker_added) {
+        collector::add_root_marker(mark_scratch);
+        marker_added = true;
+    }
     type_registry::register_type(
         T_SERIES, 0, "series!",
         {.random = random_, .reflect = reflect, .at = at_, .back = back_, .clear = clear,

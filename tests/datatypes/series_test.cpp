@@ -302,6 +302,29 @@ TEST_F(Series, TakeAfterARestartUsesAScratchOfThisRun) {
     EXPECT_EQ(all(other.get()), (V{4, 5, 6}));
 }
 
+// The scratch buffer is rooted: an explicit collection, which moves every node in check mode
+// (and retires the old node frames), leaves take with a good handle to it.
+TEST_F(Series, TakeAfterAnExplicitCollectionFindsItsScratch) {
+    Root s;
+    ints(s, {1, 2, 3});
+    {
+        stack::Snapshot snap;
+        EXPECT_EQ(read(series::take(s.get(), nullptr, false)), (V{1}));
+        snap.restore();
+    }
+    collector::State saved = collector::state;
+    collector::set_check_mode(true);
+    collector::collect();
+    collector::collect();  // the first collection's node frames are released here
+    {
+        stack::Snapshot snap;
+        EXPECT_EQ(read(series::take(s.get(), nullptr, false)), (V{2}));
+        snap.restore();
+    }
+    collector::set_check_mode(saved.check);
+    EXPECT_EQ(all(s.get()), (V{3}));
+}
+
 TEST_F(Series, ClearFromTheHead) {
     Root s;
     ints(s, {1, 2, 3}, 1);
