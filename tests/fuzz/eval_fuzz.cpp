@@ -9,8 +9,8 @@
 // are emptied, so that do and load of a file! or url! and every port action raise instead.
 // Each input is read value by value (a line with a syntax error is left out) and evaluated
 // under a try frame; a timer raises an interrupt request 200 ms after the input starts, which
-// the loops and function calls turn into an error. After each input the global words get back the values they had
-// before fuzzing, and every few inputs a full collection runs.
+// the loops and function calls turn into an error. After each input the global words get back
+// the values they had before fuzzing, and every few inputs a full collection runs.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
